@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Builds the suite, starts the local delivery service on loopback and runs the main program.
+# Installs what it needs on a fresh Debian machine first.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/deps.sh
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j "$(nproc)"
+
+suite=build/suite
+echo "The suite is laid out in $suite:"
+ls "$suite"
+
+service_pid=""
+if [ -x "$suite/handvane-service" ]; then
+  "$suite/handvane-service" --config "$suite/DATA/service.ini" &
+  service_pid=$!
+  trap '[ -n "$service_pid" ] && kill "$service_pid" 2>/dev/null || true' EXIT
+  echo "handvane-service runs on loopback (pid $service_pid)."
+else
+  echo "handvane-service is not built yet: there is no local delivery service to start."
+fi
+
+if [ -x "$suite/Handvane" ]; then
+  "$suite/Handvane" "$@"
+else
+  echo "The main program Handvane is not built yet; the libraries above are what exists so far."
+fi
