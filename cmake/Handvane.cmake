@@ -71,11 +71,14 @@ function(hv_test name)
   set_target_properties(${name} PROPERTIES
     RUNTIME_OUTPUT_DIRECTORY ${HV_TEST_DIR}
     BUILD_RPATH "${HV_SUITE_DIR}")
+  set(props TIMEOUT ${A_TIMEOUT})
+  if(A_LABELS)
+    list(APPEND props LABELS "${A_LABELS}")
+  endif()
   gtest_discover_tests(${name}
     WORKING_DIRECTORY ${HV_TEST_DIR}
     DISCOVERY_TIMEOUT 60
-    PROPERTIES TIMEOUT ${A_TIMEOUT} LABELS "${A_LABELS}"
-      ENVIRONMENT "HV_SUITE_DIR=${HV_SUITE_DIR};HV_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+    PROPERTIES ${props})
 endfunction()
 
 function(hv_fuzzer name)
