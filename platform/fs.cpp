@@ -24,7 +24,8 @@ std::string randomName(size_t n) {
   if (getrandom(raw, n, 0) != ssize_t(n)) {
     // getrandom does not fail for small requests once the pool is ready; fall back to the
     // address of a local and the clock rather than giving up.
-    unsigned long seed = (unsigned long)&raw ^ (unsigned long)time(nullptr) ^ (unsigned long)getpid();
+    unsigned long seed =
+        (unsigned long)&raw ^ (unsigned long)time(nullptr) ^ (unsigned long)getpid();
     for (size_t i = 0; i < n; ++i) raw[i] = (unsigned char)(seed >>= 3);
   }
   std::string s;
@@ -81,7 +82,9 @@ bool equalsNoCase(std::string_view a, std::string_view b) {
   return true;
 }
 
-bool writableDirectory(const std::string& dir) { return ::access(dir.c_str(), W_OK | X_OK) == 0; }
+bool writableDirectory(const std::string& dir) {
+  return ::access(dir.c_str(), W_OK | X_OK) == 0;
+}
 
 // Copies what is missing from the shipped tree into the user's home, never replacing a file.
 void fillFrom(const std::string& from, const std::string& to) {
@@ -118,8 +121,12 @@ std::string homeCache;
 
 }  // namespace
 
-std::optional<std::string> osPath(std::string_view gbkPath) { return gbkToUtf8(gbkPath); }
-std::optional<std::string> suitePath(std::string_view osName) { return utf8ToGbk(osName); }
+std::optional<std::string> osPath(std::string_view gbkPath) {
+  return gbkToUtf8(gbkPath);
+}
+std::optional<std::string> suitePath(std::string_view osName) {
+  return utf8ToGbk(osName);
+}
 
 int open(std::string_view path, int flags, mode_t mode) {
   auto p = osPath(path);

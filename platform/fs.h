@@ -38,7 +38,8 @@ HV_EXPORT std::vector<std::string> list(std::string_view dir);
 HV_EXPORT std::optional<std::string> readFile(std::string_view path);
 // Replaces the file's contents atomically: a temporary file beside it, fsync, rename, then fsync of
 // the folder. A failure at any step leaves the old file as it was.
-HV_EXPORT bool writeFileAtomic(std::string_view path, std::string_view contents, mode_t mode = 0644);
+HV_EXPORT bool writeFileAtomic(std::string_view path, std::string_view contents,
+                               mode_t mode = 0644);
 
 // Shipped files are looked up as on Windows: each path component matches without regard to ASCII
 // case. Returns the existing path with the spelling found on disk, or nullopt when no such file.

@@ -72,7 +72,9 @@ std::optional<std::string> gbkToUtf8(std::string_view gbk) {
   return convert(toUtf8(), gbk);
 }
 
-std::optional<std::string> utf8ToGbk(std::string_view utf8) { return convert(toGbk(), utf8); }
+std::optional<std::string> utf8ToGbk(std::string_view utf8) {
+  return convert(toGbk(), utf8);
+}
 
 std::string T(std::string_view utf8Literal) {
   auto r = utf8ToGbk(utf8Literal);

@@ -40,7 +40,9 @@ std::unique_ptr<NamedSemaphore> NamedSemaphore::open(std::string_view name, unsi
   return std::unique_ptr<NamedSemaphore>(new NamedSemaphore(s, maximum));
 }
 
-NamedSemaphore::~NamedSemaphore() { sem_close(static_cast<sem_t*>(sem_)); }
+NamedSemaphore::~NamedSemaphore() {
+  sem_close(static_cast<sem_t*>(sem_));
+}
 
 bool NamedSemaphore::wait(std::optional<std::chrono::milliseconds> timeout) {
   auto* s = static_cast<sem_t*>(sem_);
@@ -78,7 +80,9 @@ int NamedSemaphore::value() const {
   return v;
 }
 
-void NamedSemaphore::unlink(std::string_view name) { sem_unlink(systemName(name).c_str()); }
+void NamedSemaphore::unlink(std::string_view name) {
+  sem_unlink(systemName(name).c_str());
+}
 
 // ---- byte-range locks
 
@@ -111,7 +115,8 @@ std::string commandInterpreter() {
   return c && *c ? std::string(c) : std::string("/bin/sh");
 }
 
-std::optional<Process> Process::start(const std::vector<std::string>& argv, const Options& options) {
+std::optional<Process> Process::start(const std::vector<std::string>& argv,
+                                      const Options& options) {
   if (argv.empty()) return std::nullopt;
   std::vector<std::string> osArgs;
   for (const auto& a : argv) {

@@ -63,9 +63,9 @@ HV_EXPORT std::string commandInterpreter();
 class HV_EXPORT Process {
  public:
   struct Options {
-    std::string workingDirectory;   // suite path; empty keeps the caller's
-    bool inheritOutput = false;     // keep the caller's stdout/stderr (for diagnostics)
-    std::string outputFile;         // suite path receiving stdout and stderr, when not empty
+    std::string workingDirectory;  // suite path; empty keeps the caller's
+    bool inheritOutput = false;    // keep the caller's stdout/stderr (for diagnostics)
+    std::string outputFile;        // suite path receiving stdout and stderr, when not empty
   };
   // Starts argv[0] (looked up in PATH when it has no "/"). nullopt when it could not be started.
   static std::optional<Process> start(const std::vector<std::string>& argv, const Options& options);

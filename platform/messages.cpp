@@ -70,7 +70,9 @@ std::shared_ptr<Executor> currentExecutor() {
   return threadQueue();
 }
 
-void setThreadExecutor(std::shared_ptr<Executor> executor) { installedExecutor = std::move(executor); }
+void setThreadExecutor(std::shared_ptr<Executor> executor) {
+  installedExecutor = std::move(executor);
+}
 
 WindowId registerWindow(std::function<void(const WindowMessage&)> handler) {
   return registerWindow(std::move(handler), currentExecutor());
@@ -116,7 +118,9 @@ bool PostMessage(WindowId id, uint32_t message, uintptr_t wparam, intptr_t lpara
   return true;
 }
 
-void pumpMessages() { currentExecutor()->processPending(); }
+void pumpMessages() {
+  currentExecutor()->processPending();
+}
 
 void pumpMessagesFor(std::chrono::milliseconds timeout) {
   auto deadline = std::chrono::steady_clock::now() + timeout;

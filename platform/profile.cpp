@@ -14,7 +14,8 @@ constexpr size_t npos = std::string::npos;
 
 std::string_view trim(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
+    s.remove_suffix(1);
   return s;
 }
 
@@ -123,7 +124,8 @@ std::optional<std::string> Profile::get(std::string_view section, std::string_vi
   if (k == npos) return std::nullopt;
   std::string_view raw = lines_[k].raw;
   std::string_view v = trim(raw.substr(raw.find('=') + 1));
-  if (v.size() >= 2 && ((v.front() == '"' && v.back() == '"') || (v.front() == '\'' && v.back() == '\'')))
+  if (v.size() >= 2 &&
+      ((v.front() == '"' && v.back() == '"') || (v.front() == '\'' && v.back() == '\'')))
     v = v.substr(1, v.size() - 2);
   return std::string(v);
 }
@@ -197,7 +199,9 @@ std::string Profile::text() const {
   return out;
 }
 
-bool Profile::save(std::string_view path) const { return fs::writeFileAtomic(path, text()); }
+bool Profile::save(std::string_view path) const {
+  return fs::writeFileAtomic(path, text());
+}
 
 namespace profile {
 
@@ -207,7 +211,8 @@ std::string getString(std::string_view file, std::string_view section, std::stri
   return v ? *v : std::string(trim(defaultValue));
 }
 
-int getInt(std::string_view file, std::string_view section, std::string_view key, int defaultValue) {
+int getInt(std::string_view file, std::string_view section, std::string_view key,
+           int defaultValue) {
   auto v = Profile::load(file).get(section, key);
   if (!v) return defaultValue;
   std::string_view s = *v;

@@ -32,4 +32,6 @@ bool CArrayTable::Remove(int index) {
   return true;
 }
 
-void CArrayTable::RemoveAll() { items_.clear(); }
+void CArrayTable::RemoveAll() {
+  items_.clear();
+}

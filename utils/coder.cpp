@@ -36,7 +36,9 @@ int hand(const std::string& s, unsigned char** out, size_t* outLength) {
 
 }  // namespace
 
-void CEMailCoder::free(unsigned char* p) { std::free(p); }
+void CEMailCoder::free(unsigned char* p) {
+  std::free(p);
+}
 
 int CBase64Coder::encode(const unsigned char* in, size_t length, unsigned char** out,
                          size_t* outLength) {
@@ -83,7 +85,8 @@ int CBase64Coder::decode(const unsigned char* in, size_t length, unsigned char**
         if (v[k] < 0) return 0;
       }
     }
-    unsigned bits = unsigned(v[0]) << 18 | unsigned(v[1]) << 12 | unsigned(v[2]) << 6 | unsigned(v[3]);
+    unsigned bits =
+        unsigned(v[0]) << 18 | unsigned(v[1]) << 12 | unsigned(v[2]) << 6 | unsigned(v[3]);
     s += char(bits >> 16);
     if (pad < 2) s += char(bits >> 8);
     if (pad < 1) s += char(bits);
@@ -114,8 +117,8 @@ int CQPCoder::encode(const unsigned char* in, size_t length, unsigned char** out
       ++i;
       continue;
     }
-    bool trailingBlank = (c == ' ' || c == '\t') &&
-                         (i + 1 == length || in[i + 1] == '\r' || in[i + 1] == '\n');
+    bool trailingBlank =
+        (c == ' ' || c == '\t') && (i + 1 == length || in[i + 1] == '\r' || in[i + 1] == '\n');
     if ((c >= 33 && c <= 126 && c != '=') || ((c == ' ' || c == '\t') && !trailingBlank)) {
       put(std::string(1, char(c)));
     } else {

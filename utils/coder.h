@@ -19,12 +19,16 @@ class HV_EXPORT CEMailCoder {
 
 class HV_EXPORT CBase64Coder : public CEMailCoder {
  public:
-  int encode(const unsigned char* in, size_t length, unsigned char** out, size_t* outLength) override;
-  int decode(const unsigned char* in, size_t length, unsigned char** out, size_t* outLength) override;
+  int encode(const unsigned char* in, size_t length, unsigned char** out,
+             size_t* outLength) override;
+  int decode(const unsigned char* in, size_t length, unsigned char** out,
+             size_t* outLength) override;
 };
 
 class HV_EXPORT CQPCoder : public CEMailCoder {
  public:
-  int encode(const unsigned char* in, size_t length, unsigned char** out, size_t* outLength) override;
-  int decode(const unsigned char* in, size_t length, unsigned char** out, size_t* outLength) override;
+  int encode(const unsigned char* in, size_t length, unsigned char** out,
+             size_t* outLength) override;
+  int decode(const unsigned char* in, size_t length, unsigned char** out,
+             size_t* outLength) override;
 };

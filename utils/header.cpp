@@ -5,7 +5,8 @@
 namespace {
 std::string_view trim(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r' || s.back() == '\n'))
+  while (!s.empty() &&
+         (s.back() == ' ' || s.back() == '\t' || s.back() == '\r' || s.back() == '\n'))
     s.remove_suffix(1);
   return s;
 }
@@ -27,7 +28,8 @@ int CHeader::ParseAndAdd(std::string_view text, std::string_view separator) {
   size_t pos = 0;
   while (pos < text.size()) {
     size_t end = text.find(separator, pos);
-    std::string_view line = text.substr(pos, end == std::string_view::npos ? std::string_view::npos : end - pos);
+    std::string_view line =
+        text.substr(pos, end == std::string_view::npos ? std::string_view::npos : end - pos);
     pos = end == std::string_view::npos ? text.size() : end + separator.size();
     if (trim(line).empty()) continue;
     size_t colon = line.find(':');

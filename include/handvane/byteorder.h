@@ -33,7 +33,9 @@ inline void storeLe16(uint8_t* p, uint16_t v) {
   p[0] = uint8_t(v);
   p[1] = uint8_t(v >> 8);
 }
-inline uint16_t loadLe16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
+inline uint16_t loadLe16(const uint8_t* p) {
+  return uint16_t(p[0] | p[1] << 8);
+}
 
 // Appends bytes to a buffer; Order selects how integers are laid out.
 template <bool BigEndian>

@@ -75,7 +75,8 @@ struct IMAGETYPE_INFO {
   int32_t smscount;
 };
 static_assert(sizeof(IMAGETYPE_INFO) == 356);
-static_assert(offsetof(IMAGETYPE_INFO, filepath) == 116 && offsetof(IMAGETYPE_INFO, smscount) == 352);
+static_assert(offsetof(IMAGETYPE_INFO, filepath) == 116 &&
+              offsetof(IMAGETYPE_INFO, smscount) == 352);
 
 // The login state block that LOGIN_GetState copies out.
 struct LoginState {
@@ -92,7 +93,8 @@ enum class LoginStateCode : int32_t { SignedOut = 0, Offline = 1, SignedIn = 2 }
 //   0 launch tag (10) | 10 service code (3) | 13 content class (5) | 18 N (1) |
 //   19 recipients (20 x N) | 19+20N sender (20) | 39+20N phone model (40) |
 //   79+20N content kind (40) | 119+20N "00000000" (8) | 127+20N content type (4) |
-//   131+20N attachment type (1) | 132+20N attachment descriptor (44) | 176+20N attachment path (256)
+//   131+20N attachment type (1) | 132+20N attachment descriptor (44) | 176+20N attachment path
+//   (256)
 namespace header {
 inline constexpr size_t kLaunchTag = 0, kLaunchTagWidth = 10;
 inline constexpr size_t kServiceCode = 10, kServiceCodeWidth = 3;
@@ -103,21 +105,41 @@ inline constexpr size_t kModelWidth = 40, kContentKindWidth = 40, kZerosWidth = 
                         kContentTypeWidth = 4, kDescriptorWidth = 44, kAttachPathWidth = 256;
 inline constexpr int kMaxRecipients = 255;
 
-constexpr size_t sender(size_t n) { return 19 + 20 * n; }
-constexpr size_t model(size_t n) { return 39 + 20 * n; }
-constexpr size_t contentKind(size_t n) { return 79 + 20 * n; }
-constexpr size_t zeros(size_t n) { return 119 + 20 * n; }
-constexpr size_t contentType(size_t n) { return 127 + 20 * n; }
-constexpr size_t attachType(size_t n) { return 131 + 20 * n; }
-constexpr size_t descriptor(size_t n) { return 132 + 20 * n; }
-constexpr size_t attachPath(size_t n) { return 176 + 20 * n; }
+constexpr size_t sender(size_t n) {
+  return 19 + 20 * n;
+}
+constexpr size_t model(size_t n) {
+  return 39 + 20 * n;
+}
+constexpr size_t contentKind(size_t n) {
+  return 79 + 20 * n;
+}
+constexpr size_t zeros(size_t n) {
+  return 119 + 20 * n;
+}
+constexpr size_t contentType(size_t n) {
+  return 127 + 20 * n;
+}
+constexpr size_t attachType(size_t n) {
+  return 131 + 20 * n;
+}
+constexpr size_t descriptor(size_t n) {
+  return 132 + 20 * n;
+}
+constexpr size_t attachPath(size_t n) {
+  return 176 + 20 * n;
+}
 // Bytes of the header for N recipients and an attachment type; 0 for an unknown type.
 constexpr size_t size(size_t n, int attachmentType) {
   switch (attachmentType) {
-    case 0: return 132 + 20 * n;
-    case 2: return 176 + 20 * n;
-    case 1: return 432 + 20 * n;
-    default: return 0;
+    case 0:
+      return 132 + 20 * n;
+    case 2:
+      return 176 + 20 * n;
+    case 1:
+      return 432 + 20 * n;
+    default:
+      return 0;
   }
 }
 static_assert(size(1, 0) == 152);
@@ -149,27 +171,45 @@ class MessageHeader {
   int attachmentType() const { return bytes_[header::attachType(recipients())]; }
 
   void setLaunchTag(std::string_view s) { setText(header::kLaunchTag, header::kLaunchTagWidth, s); }
-  void setServiceCode(std::string_view s) { setText(header::kServiceCode, header::kServiceCodeWidth, s); }
-  void setContentClass(std::string_view s) { setText(header::kContentClass, header::kContentClassWidth, s); }
+  void setServiceCode(std::string_view s) {
+    setText(header::kServiceCode, header::kServiceCodeWidth, s);
+  }
+  void setContentClass(std::string_view s) {
+    setText(header::kContentClass, header::kContentClassWidth, s);
+  }
   void setRecipient(size_t i, std::string_view s) { setText(header::kRecipients + 20 * i, 20, s); }
   void setSender(std::string_view s) { setText(header::sender(recipients()), 20, s); }
-  void setModel(std::string_view s) { setText(header::model(recipients()), header::kModelWidth, s); }
-  void setContentKind(std::string_view s) { setText(header::contentKind(recipients()), header::kContentKindWidth, s); }
-  void setContentType(std::string_view s) { setText(header::contentType(recipients()), header::kContentTypeWidth, s); }
+  void setModel(std::string_view s) {
+    setText(header::model(recipients()), header::kModelWidth, s);
+  }
+  void setContentKind(std::string_view s) {
+    setText(header::contentKind(recipients()), header::kContentKindWidth, s);
+  }
+  void setContentType(std::string_view s) {
+    setText(header::contentType(recipients()), header::kContentTypeWidth, s);
+  }
   void setAttachmentPath(std::string_view s) {
-    if (attachmentType() == 1) setText(header::attachPath(recipients()), header::kAttachPathWidth, s);
+    if (attachmentType() == 1)
+      setText(header::attachPath(recipients()), header::kAttachPathWidth, s);
   }
 
   std::string launchTag() const { return text(header::kLaunchTag, header::kLaunchTagWidth); }
   std::string serviceCode() const { return text(header::kServiceCode, header::kServiceCodeWidth); }
-  std::string contentClass() const { return text(header::kContentClass, header::kContentClassWidth); }
+  std::string contentClass() const {
+    return text(header::kContentClass, header::kContentClassWidth);
+  }
   std::string recipient(size_t i) const { return text(header::kRecipients + 20 * i, 20); }
   std::string sender() const { return text(header::sender(recipients()), 20); }
   std::string model() const { return text(header::model(recipients()), header::kModelWidth); }
-  std::string contentKind() const { return text(header::contentKind(recipients()), header::kContentKindWidth); }
-  std::string contentType() const { return text(header::contentType(recipients()), header::kContentTypeWidth); }
+  std::string contentKind() const {
+    return text(header::contentKind(recipients()), header::kContentKindWidth);
+  }
+  std::string contentType() const {
+    return text(header::contentType(recipients()), header::kContentTypeWidth);
+  }
   std::string attachmentPath() const {
-    return attachmentType() == 1 ? text(header::attachPath(recipients()), header::kAttachPathWidth) : std::string();
+    return attachmentType() == 1 ? text(header::attachPath(recipients()), header::kAttachPathWidth)
+                                 : std::string();
   }
 
   const std::vector<uint8_t>& bytes() const { return bytes_; }

@@ -1,10 +1,9 @@
 #include "platform/fs.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include "platform/tests/test_dir.h"
 

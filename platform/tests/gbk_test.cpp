@@ -17,17 +17,19 @@ TEST(Gbk, RoundTripsChineseAndAscii) {
 }
 
 TEST(Gbk, RejectsInvalidGbk) {
-  EXPECT_FALSE(hv::gbkToUtf8("\xD6"));           // lead byte at the end
-  EXPECT_FALSE(hv::gbkToUtf8("a\xD6\x20" "b"));  // trail byte below 0x40
-  EXPECT_FALSE(hv::gbkToUtf8("\xD6\x7F"));       // 0x7F is never a trail byte
-  EXPECT_FALSE(hv::gbkToUtf8("\x80"));           // not a lead byte in code page 936
+  EXPECT_FALSE(hv::gbkToUtf8("\xD6"));  // lead byte at the end
+  EXPECT_FALSE(
+      hv::gbkToUtf8("a\xD6\x20"
+                    "b"));                  // trail byte below 0x40
+  EXPECT_FALSE(hv::gbkToUtf8("\xD6\x7F"));  // 0x7F is never a trail byte
+  EXPECT_FALSE(hv::gbkToUtf8("\x80"));      // not a lead byte in code page 936
   EXPECT_FALSE(hv::gbkToUtf8("\xFF"));
 }
 
 TEST(Gbk, RejectsInvalidUtf8AndCharactersWithoutGbkForm) {
-  EXPECT_FALSE(hv::utf8ToGbk("\xC3"));        // truncated sequence
-  EXPECT_FALSE(hv::utf8ToGbk("\xE4\xB8"));    // truncated three-byte sequence
-  EXPECT_FALSE(hv::utf8ToGbk("😀"));          // outside GBK
+  EXPECT_FALSE(hv::utf8ToGbk("\xC3"));      // truncated sequence
+  EXPECT_FALSE(hv::utf8ToGbk("\xE4\xB8"));  // truncated three-byte sequence
+  EXPECT_FALSE(hv::utf8ToGbk("😀"));         // outside GBK
 }
 
 TEST(Gbk, LiteralHelperConvertsAndRefusesWhatGbkCannotHold) {

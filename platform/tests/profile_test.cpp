@@ -13,9 +13,10 @@ namespace {
 TEST(Profile, ReadsWithWindowsRules) {
   TestDir dir;
   std::string f = dir / "a.ini";
-  ASSERT_TRUE(hv::fs::writeFileAtomic(f, "; comment\r\n[Main]\r\nName =  value with blanks  \r\n"
-                                         "Quoted=\"  kept  \"\r\nnum= -42abc\r\nempty=\r\n"
-                                         "[Other]\r\nName=other\r\n"));
+  ASSERT_TRUE(hv::fs::writeFileAtomic(f,
+                                      "; comment\r\n[Main]\r\nName =  value with blanks  \r\n"
+                                      "Quoted=\"  kept  \"\r\nnum= -42abc\r\nempty=\r\n"
+                                      "[Other]\r\nName=other\r\n"));
   EXPECT_EQ(hv::profile::getString(f, "main", "NAME", "d"), "value with blanks");
   EXPECT_EQ(hv::profile::getString(f, "Main", "Quoted", "d"), "  kept  ");
   EXPECT_EQ(hv::profile::getString(f, "Main", "empty", "d"), "");
@@ -40,8 +41,9 @@ TEST(Profile, WriteReplacesInPlaceAndKeepsEveryOtherLine) {
   ASSERT_TRUE(hv::profile::writeString(f, "s", "b", "20"));
   ASSERT_TRUE(hv::profile::writeString(f, "S", "New", "x"));
   ASSERT_TRUE(hv::profile::writeString(f, "U", "D", "4"));
-  EXPECT_EQ(hv::fs::readFile(f),
-            "; keep me\r\n[S]\r\nA=1\r\n; note\r\nB=20\r\nNew=x\r\n\r\n[T]\r\nC=3\r\n[U]\r\nD=4\r\n");
+  EXPECT_EQ(
+      hv::fs::readFile(f),
+      "; keep me\r\n[S]\r\nA=1\r\n; note\r\nB=20\r\nNew=x\r\n\r\n[T]\r\nC=3\r\n[U]\r\nD=4\r\n");
 }
 
 TEST(Profile, WriteCreatesFileAndRemovesKeysAndSections) {

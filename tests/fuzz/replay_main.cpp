@@ -34,7 +34,8 @@ int main(int argc, char** argv) {
     }
     for (auto& p : paths) {
       std::ifstream in(p, std::ios::binary);
-      std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                                 std::istreambuf_iterator<char>());
       ++files;
       run(bytes);
       for (int v = 0; v < 200; ++v) {

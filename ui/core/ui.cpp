@@ -55,18 +55,18 @@ Control DialogController::control(int id) const {
   return it == controls_.end() ? Control{} : it->second;
 }
 
-#define HV_CONTROL_ACCESSORS(Type, getter, setter, member)          \
-  Type DialogController::getter(int id) const {                    \
-    std::lock_guard lock(mutex_);                                  \
-    auto it = controls_.find(id);                                  \
+#define HV_CONTROL_ACCESSORS(Type, getter, setter, member)               \
+  Type DialogController::getter(int id) const {                          \
+    std::lock_guard lock(mutex_);                                        \
+    auto it = controls_.find(id);                                        \
     return it == controls_.end() ? Control{}.member : it->second.member; \
-  }                                                                \
-  void DialogController::setter(int id, Type value) {              \
-    {                                                              \
-      std::lock_guard lock(mutex_);                                \
-      controls_[id].member = std::move(value);                     \
-    }                                                              \
-    notify(id);                                                    \
+  }                                                                      \
+  void DialogController::setter(int id, Type value) {                    \
+    {                                                                    \
+      std::lock_guard lock(mutex_);                                      \
+      controls_[id].member = std::move(value);                           \
+    }                                                                    \
+    notify(id);                                                          \
   }
 HV_CONTROL_ACCESSORS(std::string, text, setText, text)
 HV_CONTROL_ACCESSORS(bool, enabled, setEnabled, enabled)
@@ -202,8 +202,8 @@ std::optional<std::string> ScriptedBackend::openFile(std::string_view, std::stri
   fileAnswers_.erase(fileAnswers_.begin());
   return a;
 }
-std::optional<std::string> ScriptedBackend::saveFile(std::string_view filter, std::string_view title,
-                                                     std::string_view) {
+std::optional<std::string> ScriptedBackend::saveFile(std::string_view filter,
+                                                     std::string_view title, std::string_view) {
   return openFile(filter, title, {});
 }
 

@@ -1,7 +1,8 @@
-#include <sys/stat.h>
-#include <unistd.h>
+#include "utils/utils.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <string>
@@ -9,7 +10,6 @@
 #include "platform/fs.h"
 #include "platform/messages.h"
 #include "platform/tests/test_dir.h"
-#include "utils/utils.h"
 
 namespace {
 
@@ -51,7 +51,8 @@ TEST(Function, DoMessageLoopRunsTheThreadsWaitingMessages) {
 TEST(Function, ConnectionStringNamesTheFolder) {
   EXPECT_EQ(CFunction::GetDBFConnectionString("/suite/13800138000"),
             "Driver=HandvaneDBF;DBQ=/suite/13800138000/");
-  EXPECT_EQ(CFunction::GetDBFConnectionString("/suite/DATA/"), "Driver=HandvaneDBF;DBQ=/suite/DATA/");
+  EXPECT_EQ(CFunction::GetDBFConnectionString("/suite/DATA/"),
+            "Driver=HandvaneDBF;DBQ=/suite/DATA/");
 }
 
 // ---- CArrayTable
@@ -158,7 +159,8 @@ TEST(FileStream, AWriteThatFailsMidwayIsReported) {
 std::string encodeWith(CEMailCoder& c, std::string_view in) {
   unsigned char* out = nullptr;
   size_t n = 0;
-  if (!c.encode(reinterpret_cast<const unsigned char*>(in.data()), in.size(), &out, &n)) return "<fail>";
+  if (!c.encode(reinterpret_cast<const unsigned char*>(in.data()), in.size(), &out, &n))
+    return "<fail>";
   std::string s(reinterpret_cast<char*>(out), n);
   CEMailCoder::free(out);
   return s;
@@ -166,7 +168,8 @@ std::string encodeWith(CEMailCoder& c, std::string_view in) {
 std::optional<std::string> decodeWith(CEMailCoder& c, std::string_view in) {
   unsigned char* out = nullptr;
   size_t n = 0;
-  if (!c.decode(reinterpret_cast<const unsigned char*>(in.data()), in.size(), &out, &n)) return std::nullopt;
+  if (!c.decode(reinterpret_cast<const unsigned char*>(in.data()), in.size(), &out, &n))
+    return std::nullopt;
   std::string s(reinterpret_cast<char*>(out), n);
   CEMailCoder::free(out);
   return s;
@@ -174,9 +177,13 @@ std::optional<std::string> decodeWith(CEMailCoder& c, std::string_view in) {
 
 TEST(Base64, MatchesTheRfc4648TestVectors) {
   CBase64Coder b;
-  const std::pair<const char*, const char*> vectors[] = {
-      {"", ""},         {"f", "Zg=="},         {"fo", "Zm8="},        {"foo", "Zm9v"},
-      {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"}};
+  const std::pair<const char*, const char*> vectors[] = {{"", ""},
+                                                         {"f", "Zg=="},
+                                                         {"fo", "Zm8="},
+                                                         {"foo", "Zm9v"},
+                                                         {"foob", "Zm9vYg=="},
+                                                         {"fooba", "Zm9vYmE="},
+                                                         {"foobar", "Zm9vYmFy"}};
   for (auto [plain, coded] : vectors) {
     EXPECT_EQ(encodeWith(b, plain), coded);
     EXPECT_EQ(decodeWith(b, coded), plain);
@@ -189,9 +196,9 @@ TEST(Base64, MatchesTheRfc4648TestVectors) {
 
 TEST(Base64, RejectsMalformedInput) {
   CBase64Coder b;
-  EXPECT_FALSE(decodeWith(b, "Zm9"));     // not a multiple of four
-  EXPECT_FALSE(decodeWith(b, "Zm=v"));    // data after padding
-  EXPECT_FALSE(decodeWith(b, "Z==="));    // too much padding
+  EXPECT_FALSE(decodeWith(b, "Zm9"));   // not a multiple of four
+  EXPECT_FALSE(decodeWith(b, "Zm=v"));  // data after padding
+  EXPECT_FALSE(decodeWith(b, "Z==="));  // too much padding
   EXPECT_FALSE(decodeWith(b, "Zm9v!A=="));
   EXPECT_FALSE(decodeWith(b, "Zg==Zg=="));  // padding in the middle
   EXPECT_EQ(decodeWith(b, "Zm9v\r\nYmFy"), "foobar");
