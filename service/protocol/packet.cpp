@@ -6,22 +6,33 @@ namespace hv::svc {
 
 const char* describe(PacketError e) {
   switch (e) {
-    case PacketError::None: return "no error";
-    case PacketError::ShortHeader: return "packet shorter than its header";
-    case PacketError::BadAttachmentType: return "attachment type is not 0, 1 or 2";
-    case PacketError::ShortContent: return "content runs past the end of the packet";
-    case PacketError::TooManyTexts: return "more than 15 texts";
-    case PacketError::TextTooLong: return "a text is longer than 160 bytes";
-    case PacketError::TextSectionMismatch: return "text section size does not match its texts";
-    case PacketError::ShortAttachment: return "attachment runs past the end of the packet";
-    case PacketError::TrailingBytes: return "bytes left after the packet";
+    case PacketError::None:
+      return "no error";
+    case PacketError::ShortHeader:
+      return "packet shorter than its header";
+    case PacketError::BadAttachmentType:
+      return "attachment type is not 0, 1 or 2";
+    case PacketError::ShortContent:
+      return "content runs past the end of the packet";
+    case PacketError::TooManyTexts:
+      return "more than 15 texts";
+    case PacketError::TextTooLong:
+      return "a text is longer than 160 bytes";
+    case PacketError::TextSectionMismatch:
+      return "text section size does not match its texts";
+    case PacketError::ShortAttachment:
+      return "attachment runs past the end of the packet";
+    case PacketError::TrailingBytes:
+      return "bytes left after the packet";
   }
   return "unknown error";
 }
 
 namespace {
 
-PacketDecode fail(PacketError e) { return {e, std::nullopt}; }
+PacketDecode fail(PacketError e) {
+  return {e, std::nullopt};
+}
 
 std::optional<std::vector<std::string>> decodeTextSection(std::span<const uint8_t> section) {
   WireReader r(section);

@@ -16,7 +16,9 @@
 namespace hv::svc {
 
 // Bytes of the header part for N recipients (through the attachment type byte).
-constexpr size_t headerPartSize(size_t recipients) { return header::attachType(recipients) + 1; }
+constexpr size_t headerPartSize(size_t recipients) {
+  return header::attachType(recipients) + 1;
+}
 
 enum class PacketError {
   None,

@@ -30,7 +30,9 @@ enum Command : uint32_t {
   kMessageUpload = 4,
 };
 inline constexpr uint32_t kReplyBit = 0x80000000u;
-constexpr uint32_t replyCommand(uint32_t command) { return kReplyBit | command; }
+constexpr uint32_t replyCommand(uint32_t command) {
+  return kReplyBit | command;
+}
 
 inline constexpr size_t kUserIdWidth = 20;
 inline constexpr size_t kMaxUserIdLength = kUserIdWidth - 1;
@@ -88,8 +90,7 @@ std::vector<uint8_t> credentialBlob(std::string_view userId, std::string_view pa
 std::vector<uint8_t> authenticateRequest(std::string_view userId, std::string_view password);
 std::vector<uint8_t> ticketQuery(std::string_view userId);
 // The first 28 bytes of an upload: length (packet + 28), command 4, ticket.
-std::vector<uint8_t> uploadHead(const std::array<uint8_t, kTicketWidth>& ticket,
-                                size_t packetSize);
+std::vector<uint8_t> uploadHead(const std::array<uint8_t, kTicketWidth>& ticket, size_t packetSize);
 
 // ---- replies read by the client
 

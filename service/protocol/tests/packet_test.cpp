@@ -117,10 +117,10 @@ TEST(PacketDecode, MalformedHeaders) {
 }
 
 TEST(PacketErrors, EveryErrorHasItsText) {
-  for (auto e : {PacketError::None, PacketError::ShortHeader, PacketError::BadAttachmentType,
-                 PacketError::ShortContent, PacketError::TooManyTexts, PacketError::TextTooLong,
-                 PacketError::TextSectionMismatch, PacketError::ShortAttachment,
-                 PacketError::TrailingBytes})
+  for (auto e :
+       {PacketError::None, PacketError::ShortHeader, PacketError::BadAttachmentType,
+        PacketError::ShortContent, PacketError::TooManyTexts, PacketError::TextTooLong,
+        PacketError::TextSectionMismatch, PacketError::ShortAttachment, PacketError::TrailingBytes})
     EXPECT_STRNE(describe(e), "unknown error");
 }
 

@@ -20,7 +20,9 @@ Bytes text(std::string_view s, size_t width) {
   out.resize(width, 0);
   return out;
 }
-Bytes block(const hv::SessionCipher::Block& b) { return Bytes(b.begin(), b.end()); }
+Bytes block(const hv::SessionCipher::Block& b) {
+  return Bytes(b.begin(), b.end());
+}
 
 TEST(Requests, RegionQueryIs28BytesWithThePaddedUserId) {
   auto q = regionQuery("13800138000");
@@ -44,7 +46,8 @@ TEST(Requests, AuthenticateWithElevenDigitIdCarriesTwentyByteBlob) {
 TEST(Requests, EightCharacterIdGivesTwelveByteBlobWithoutPaddingBlock) {
   auto blob = credentialBlob("12345678", "pw");
   hv::SessionCipher c("pw");
-  EXPECT_EQ(blob, concat({{0, 0, 0, 8}, block(c.encryptBlock({'1', '2', '3', '4', '5', '6', '7', '8'}))}));
+  EXPECT_EQ(blob, concat({{0, 0, 0, 8},
+                          block(c.encryptBlock({'1', '2', '3', '4', '5', '6', '7', '8'}))}));
   EXPECT_EQ(authenticateRequest("12345678", "pw").size(), 44u);
 }
 
@@ -60,9 +63,12 @@ TEST(Requests, UploadHeadCountsPacketAndTicket) {
 TEST(Replies, RegionReplyFieldsAtTheirOffsets) {
   // length 92, command 0x80000001, status 0, then the six fields.
   Bytes reply = concat({{0, 0, 0, 92, 0x80, 0, 0, 1, 0, 0, 0, 0},
-                        text("auth.example", 16), text("7002", 8),
-                        text("10.0.0.9", 16), text("7003x", 8),
-                        text("spare", 24), text("99", 8)});
+                        text("auth.example", 16),
+                        text("7002", 8),
+                        text("10.0.0.9", 16),
+                        text("7003x", 8),
+                        text("spare", 24),
+                        text("99", 8)});
   ASSERT_EQ(reply.size(), 92u);
   auto info = parseRegionInfo(reply);
   EXPECT_EQ(info.auth, (Endpoint{"auth.example", 7002}));
