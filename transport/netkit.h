@@ -122,8 +122,10 @@ class HV_EXPORT CNetkit {
   int createudp();
   // A raw IPv4 socket; includeHeader 1 sets IP_HDRINCL (failure closes the socket).
   int createraw(int protocol, int includeHeader);
-  // A raw IPv4 socket bound to localAddress receiving every IP packet of that interface
-  // (an AF_PACKET-free stand-in for SIO_RCVALL). The handle, or -1 on any failure.
+  // A socket receiving every IPv4 packet of the interface that holds localAddress (network
+  // order): the Linux counterpart of a raw socket in SIO_RCVALL mode is a packet socket
+  // (AF_PACKET, SOCK_DGRAM, ETH_P_IP) bound to that interface; each recv() gives one IP packet
+  // starting with its header. The handle, or -1 on any failure.
   int createsniffer(uint32_t localAddress);
   // Sets or clears IP_HDRINCL. 0 or -1.
   int sendipheader(int flag);
