@@ -40,19 +40,13 @@ struct Table {
     }
     header.recordCount = now.recordCount;
     records.assign(all.begin() + header.headerLength, all.begin() + header.recordsEnd());
-    for (uint32_t i = 0; i < header.recordCount; ++i) {
-      char flag = char(records[size_t(i) * header.recordLength]);
-      if (flag != kActive && flag != kDeleted) {
-        throw Error(Errc::Damaged, "table " + name + ": record " + std::to_string(i + 1) +
-                                       " has no deletion mark");
-      }
-    }
     loaded = true;
   }
 
   std::span<const uint8_t> record(size_t i) const {
     return {records.data() + i * header.recordLength, header.recordLength};
   }
+  // As dBase readers do, only records marked ' ' are live; '*' and any other mark are not.
   bool active(size_t i) const { return records[i * header.recordLength] == uint8_t(kActive); }
 
  private:

@@ -1,0 +1,215 @@
+#include "tables/friends/buddystore.h"
+
+#include <strings.h>
+
+#include <cstdlib>
+#include <memory>
+#include <new>
+#include <string>
+
+#include "tables/dbf/dbf.h"
+#include "utils/arraytable.h"
+#include "utils/function.h"
+
+using hv::FriendRecord;
+
+// The friends as loaded, plus the changes made through this handle. A deleted friend leaves an
+// empty entry, so the indexes the dialogs hold stay valid.
+class FriendsTable : public CArrayTable {
+ public:
+  explicit FriendsTable(std::string connection)
+      : CArrayTable(1024), connection_(std::move(connection)) {}
+  ~FriendsTable() override { FreeAll(); }
+
+  bool Remove(int index) override {
+    delete At(index);
+    return CArrayTable::Remove(index);
+  }
+  void RemoveAll() override {
+    FreeAll();
+    CArrayTable::RemoveAll();
+  }
+
+  FriendRecord* At(int index) const { return static_cast<FriendRecord*>(GetData(index)); }
+  const std::string& connection() const { return connection_; }
+  static constexpr const char* kTable = "FRIENDS";
+
+ private:
+  void FreeAll() {
+    for (int i = 0; i < GetCount(); ++i) {
+      delete At(i);
+      SetData(i, nullptr);
+    }
+  }
+  std::string connection_;
+};
+
+namespace {
+
+std::string text(const char* field, size_t width) { return hv::fieldText(field, width); }
+#define FIELD(rec, name) text((rec).name, sizeof((rec).name))
+
+std::string rightTrimmed(std::string s) {
+  while (!s.empty() && s.back() == ' ') s.pop_back();
+  return s;
+}
+
+void fill(FriendRecord& r, const hv::dbf::Recordset& row) {
+  r = FriendRecord{};
+  r.id = std::atoi(row.text(0).c_str());
+  std::string number = row.text(1);
+  hv::copyField(r.mobilenum, number.substr(0, number.find('.')));
+  hv::copyField(r.mobiletype, rightTrimmed(row.text(2)));
+  hv::copyField(r.nickname, rightTrimmed(row.text(3)));
+  hv::copyField(r.name, rightTrimmed(row.text(4)));
+  r.age = std::atoi(row.text(5).c_str());
+  hv::copyField(r.sex, rightTrimmed(row.text(6)));
+  hv::copyField(r.email, rightTrimmed(row.text(7)));
+  hv::copyField(r.qq, rightTrimmed(row.text(8)));
+  hv::copyField(r.msn, rightTrimmed(row.text(9)));
+  hv::copyField(r.address, rightTrimmed(row.text(10)));
+  hv::copyField(r.postcode, rightTrimmed(row.text(11)));
+}
+
+// A record as it is kept: every text field terminated within its width, as if read back.
+FriendRecord normalized(const FriendRecord& in) {
+  FriendRecord r{};
+  r.id = in.id;
+  r.age = in.age;
+  hv::copyField(r.mobilenum, FIELD(in, mobilenum));
+  hv::copyField(r.mobiletype, FIELD(in, mobiletype));
+  hv::copyField(r.nickname, FIELD(in, nickname));
+  hv::copyField(r.name, FIELD(in, name));
+  hv::copyField(r.sex, FIELD(in, sex));
+  hv::copyField(r.email, FIELD(in, email));
+  hv::copyField(r.qq, FIELD(in, qq));
+  hv::copyField(r.msn, FIELD(in, msn));
+  hv::copyField(r.address, FIELD(in, address));
+  hv::copyField(r.postcode, FIELD(in, postcode));
+  return r;
+}
+
+using hv::dbf::numberLiteral;
+using hv::dbf::quote;
+
+std::string insertStatement(const FriendRecord& r) {
+  return std::string("INSERT INTO ") + FriendsTable::kTable +
+         "(Id,Mobilenum,Mobiletype,Nickname,Name,Age,Sex,Email,QQ,MSN,Address,Postcode) VALUES(" +
+         std::to_string(r.id) + "," + numberLiteral(FIELD(r, mobilenum)) + "," +
+         quote(FIELD(r, mobiletype)) + "," + quote(FIELD(r, nickname)) + "," +
+         quote(FIELD(r, name)) + "," + std::to_string(r.age) + "," + quote(FIELD(r, sex)) + "," +
+         quote(FIELD(r, email)) + "," + quote(FIELD(r, qq)) + "," + quote(FIELD(r, msn)) + "," +
+         quote(FIELD(r, address)) + "," + quote(FIELD(r, postcode)) + ")";
+}
+
+std::string updateStatement(const FriendRecord& r) {
+  return std::string("UPDATE ") + FriendsTable::kTable + " SET Id=" + std::to_string(r.id) +
+         ",MobileType=" + quote(FIELD(r, mobiletype)) + ",Nickname=" + quote(FIELD(r, nickname)) +
+         ",Name=" + quote(FIELD(r, name)) + ",Age=" + std::to_string(r.age) +
+         ",Sex=" + quote(FIELD(r, sex)) + ",Email=" + quote(FIELD(r, email)) +
+         ",QQ=" + quote(FIELD(r, qq)) + ",MSN=" + quote(FIELD(r, msn)) +
+         ",Address=" + quote(FIELD(r, address)) + ",Postcode=" + quote(FIELD(r, postcode)) +
+         " WHERE MobileNum=" + numberLiteral(FIELD(r, mobilenum));
+}
+
+std::string deleteStatement(const FriendRecord& r) {
+  return std::string("DELETE FROM ") + FriendsTable::kTable +
+         " WHERE MobileNum=" + numberLiteral(FIELD(r, mobilenum));
+}
+
+// Runs one changing statement on its own connection; false when the table refused it.
+bool run(const FriendsTable& table, const std::string& sql) {
+  try {
+    hv::dbf::Database db(table.connection());
+    db.execute(sql);
+    return true;
+  } catch (const hv::dbf::Error&) {
+    return false;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+}  // namespace
+
+FriendsTable* FLOpen(const char* folder) {
+  if (!folder) return nullptr;
+  try {
+    std::string path = CFunction::GetExecutePath() + folder;
+    auto table = std::make_unique<FriendsTable>(CFunction::GetDBFConnectionString(path));
+    hv::dbf::Database db(table->connection());
+    auto rows = db.query(std::string("SELECT * FROM ") + FriendsTable::kTable);
+    if (rows.columnCount() < 12) return nullptr;
+    while (rows.next()) {
+      auto record = std::make_unique<FriendRecord>();
+      fill(*record, rows);
+      if (table->Append(record.get()) < 0) return nullptr;
+      record.release();
+    }
+    return table.release();
+  } catch (const hv::dbf::Error&) {
+    return nullptr;
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+
+void FLClose(FriendsTable* table) { delete table; }
+
+int FLGetCount(FriendsTable* table) { return table ? table->GetCount() : kFLRefused; }
+
+int FLGetInfo(FriendsTable* table, int index, FriendRecord* out) {
+  if (!table || !out) return kFLRefused;
+  const FriendRecord* r = table->At(index);
+  if (!r) return kFLRefused;
+  *out = *r;
+  return 0;
+}
+
+int FLGetInfoWithPhone(FriendsTable* table, const char* phone, FriendRecord* out) {
+  if (!table || !phone || !out) return kFLRefused;
+  for (int i = 0; i < table->GetCount(); ++i) {
+    const FriendRecord* r = table->At(i);
+    if (r && FIELD(*r, mobilenum) == phone) {
+      *out = *r;
+      return 0;
+    }
+  }
+  return kFLRefused;
+}
+
+int FLAddInfo(FriendsTable* table, const FriendRecord* record) {
+  if (!table || !record) return kFLRefused;
+  FriendRecord r = normalized(*record);
+  // The number is the row's key: an empty one could never be found again.
+  if (r.mobilenum[0] == '\0') return kFLRefused;
+  FriendRecord existing;
+  if (FLGetInfoWithPhone(table, r.mobilenum, &existing) == 0) return kFLRefused;
+  if (!run(*table, insertStatement(r))) return kFLDatabaseError;
+  auto copy = std::make_unique<FriendRecord>(r);
+  int index = table->Append(copy.get());
+  if (index < 0) return kFLDatabaseError;
+  copy.release();
+  return index;
+}
+
+int FLModifyInfo(FriendsTable* table, int index, const FriendRecord* record) {
+  if (!table || !record) return kFLRefused;
+  FriendRecord* stored = table->At(index);
+  if (!stored) return kFLRefused;
+  FriendRecord r = normalized(*record);
+  if (strcasecmp(stored->mobilenum, r.mobilenum) != 0) return kFLRefused;
+  if (!run(*table, updateStatement(r))) return kFLDatabaseError;
+  *stored = r;
+  return 0;
+}
+
+int FLDelInfo(FriendsTable* table, int index) {
+  if (!table) return kFLRefused;
+  FriendRecord* stored = table->At(index);
+  if (!stored) return kFLRefused;
+  if (!run(*table, deleteStatement(*stored))) return kFLDatabaseError;
+  delete stored;
+  table->SetData(index, nullptr);
+  return 0;
+}

@@ -1,0 +1,90 @@
+#include "tables/models/modelstore.h"
+
+#include <memory>
+#include <new>
+#include <string>
+
+#include "platform/fs.h"
+#include "tables/dbf/dbf.h"
+#include "utils/arraytable.h"
+#include "utils/function.h"
+
+using hv::ModelRecord;
+
+// The phone models in the order the table gave them; owns its records.
+class ModelList : public CArrayTable {
+ public:
+  ModelList() : CArrayTable(1024) {}
+  ~ModelList() override { FreeAll(); }
+  bool Remove(int index) override {
+    delete At(index);
+    return CArrayTable::Remove(index);
+  }
+  void RemoveAll() override {
+    FreeAll();
+    CArrayTable::RemoveAll();
+  }
+  ModelRecord* At(int index) const { return static_cast<ModelRecord*>(GetData(index)); }
+
+ private:
+  void FreeAll() {
+    for (int i = 0; i < GetCount(); ++i) {
+      delete At(i);
+      SetData(i, nullptr);
+    }
+  }
+};
+
+namespace {
+// Trailing blanks go; leading blanks are part of the value.
+std::string rightTrimmed(std::string s) {
+  while (!s.empty() && s.back() == ' ') s.pop_back();
+  return s;
+}
+}  // namespace
+
+ModelList* PLOpen() {
+  try {
+    std::string dir = hv::fs::resolveOrKeep(CFunction::GetExecutePath() + "DATA");
+    hv::dbf::Database db(CFunction::GetDBFConnectionString(dir));
+    auto list = std::make_unique<ModelList>();
+    auto rows = db.query("SELECT * FROM PHONE");
+    if (rows.columnCount() < 2) return nullptr;
+    while (rows.next()) {
+      auto record = std::make_unique<ModelRecord>();
+      hv::copyField(record->phonetype, rightTrimmed(rows.text(0)));
+      hv::copyField(record->modelname, rightTrimmed(rows.text(1)));
+      if (list->Append(record.get()) < 0) return nullptr;
+      record.release();
+    }
+    return list.release();
+  } catch (const hv::dbf::Error&) {
+    return nullptr;
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+
+int PLGetCount(ModelList* list) { return list ? list->GetCount() : -1; }
+
+int PLGetInfo(ModelList* list, int index, ModelRecord* out) {
+  if (!list || !out) return -1;
+  const ModelRecord* r = list->At(index);
+  if (!r) return -1;
+  *out = *r;
+  return 0;
+}
+
+int PLGetInfoWithPhoneType(ModelList* list, const char* phoneType, ModelRecord* out) {
+  if (!list || !phoneType || !out) return -1;
+  for (int i = 0; i < list->GetCount(); ++i) {
+    const ModelRecord* r = list->At(i);
+    if (r && hv::fieldText(r->phonetype) == phoneType) {
+      *out = *r;
+      return 0;
+    }
+  }
+  return -1;
+}
+
+void PLClose(ModelList* list) { delete list; }
