@@ -143,9 +143,9 @@ std::vector<uint8_t> regionReply(int32_t status, const RegionInfo& info) {
 }
 
 std::vector<uint8_t> ticketReply(int32_t status, std::span<const uint8_t> ticket,
-                                 std::string_view password) {
+                                 const SessionCipher& cipher) {
   if (status != 0) return statusReply(kTicketQuery, status);
-  auto enciphered = SessionCipher(password).encrypt(ticket);
+  auto enciphered = cipher.encrypt(ticket);
   std::vector<uint8_t> out;
   WireWriter w(out);
   w.u32(0);
@@ -158,13 +158,13 @@ std::vector<uint8_t> ticketReply(int32_t status, std::span<const uint8_t> ticket
 }
 
 std::optional<std::string> openCredentialBlob(std::span<const uint8_t> blob,
-                                              std::string_view password) {
+                                              const SessionCipher& cipher) {
   WireReader r(blob);
   auto length = r.u32();
   if (!length || *length == 0 || *length > kMaxUserIdLength) return std::nullopt;
   size_t padded = (size_t(*length) + 7) / 8 * 8;
   if (r.remaining() != padded) return std::nullopt;
-  auto plain = SessionCipher(password).decrypt(blob.subspan(4));
+  auto plain = cipher.decrypt(blob.subspan(4));
   // The padding must decipher to zeros; otherwise the password was wrong.
   if (!std::all_of(plain.begin() + *length, plain.end(), [](uint8_t b) { return b == 0; }))
     return std::nullopt;

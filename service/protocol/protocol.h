@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "include/handvane/records.h"
+#include "service/cipher/session_cipher.h"
 
 namespace hv::svc {
 
@@ -108,10 +109,10 @@ std::optional<std::array<uint8_t, kTicketWidth>> openTicketBlob(std::span<const 
 std::vector<uint8_t> statusReply(uint32_t command, int32_t status);
 std::vector<uint8_t> regionReply(int32_t status, const RegionInfo& info);
 std::vector<uint8_t> ticketReply(int32_t status, std::span<const uint8_t> ticket,
-                                 std::string_view password);
+                                 const SessionCipher& cipher);
 // The user id inside a credential blob, deciphered with the password; nullopt when the blob is
 // malformed (L out of range or the blocks do not match L).
 std::optional<std::string> openCredentialBlob(std::span<const uint8_t> blob,
-                                              std::string_view password);
+                                              const SessionCipher& cipher);
 
 }  // namespace hv::svc

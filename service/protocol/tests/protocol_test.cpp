@@ -110,7 +110,7 @@ TEST(Replies, StatusReplyAndNegativeStatus) {
 TEST(Tickets, BlobOfTwentyBytesDeciphersToTheTicket) {
   Bytes ticket;
   for (int i = 0; i < 20; ++i) ticket.push_back(uint8_t(0xA0 + i));
-  auto reply = ticketReply(0, ticket, "pw");
+  auto reply = ticketReply(0, ticket, hv::SessionCipher("pw"));
   // length, command, status, B = 28, N' = 20, 24 enciphered bytes
   ASSERT_EQ(reply.size(), 44u);
   EXPECT_EQ(Bytes(reply.begin(), reply.begin() + 20),
@@ -137,13 +137,13 @@ TEST(Tickets, ShortTicketIsZeroFilledAndBadBlobsRefused) {
 
 TEST(Credentials, ServiceRecoversTheUserIdOnlyWithThePassword) {
   auto blob = credentialBlob("13800138000", "s3cret");
-  EXPECT_EQ(openCredentialBlob(blob, "s3cret"), "13800138000");
-  EXPECT_NE(openCredentialBlob(blob, "wrong"), "13800138000");
+  EXPECT_EQ(openCredentialBlob(blob, hv::SessionCipher("s3cret")), "13800138000");
+  EXPECT_NE(openCredentialBlob(blob, hv::SessionCipher("wrong")), "13800138000");
   Bytes truncated(blob.begin(), blob.end() - 8);
-  EXPECT_FALSE(openCredentialBlob(truncated, "s3cret"));
+  EXPECT_FALSE(openCredentialBlob(truncated, hv::SessionCipher("s3cret")));
   Bytes tooLong = {0, 0, 0, 20};
   tooLong.resize(4 + 24, 0);
-  EXPECT_FALSE(openCredentialBlob(tooLong, "s3cret"));
+  EXPECT_FALSE(openCredentialBlob(tooLong, hv::SessionCipher("s3cret")));
 }
 
 }  // namespace

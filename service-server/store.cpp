@@ -1,0 +1,191 @@
+#include "service-server/store.h"
+
+#include <ctime>
+
+namespace hv::service {
+namespace {
+
+// A prepared statement that finalizes itself.
+class Statement {
+ public:
+  Statement(sqlite3* db, const char* sql) {
+    if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK) stmt_ = nullptr;
+  }
+  ~Statement() { sqlite3_finalize(stmt_); }
+  explicit operator bool() const { return stmt_ != nullptr; }
+  Statement& text(int i, const std::string& s) {
+    sqlite3_bind_text(stmt_, i, s.data(), int(s.size()), SQLITE_TRANSIENT);
+    return *this;
+  }
+  Statement& blob(int i, std::span<const uint8_t> b) {
+    sqlite3_bind_blob(stmt_, i, b.data(), int(b.size()), SQLITE_TRANSIENT);
+    return *this;
+  }
+  Statement& integer(int i, int64_t v) {
+    sqlite3_bind_int64(stmt_, i, v);
+    return *this;
+  }
+  int step() { return stmt_ ? sqlite3_step(stmt_) : SQLITE_ERROR; }
+  std::string columnText(int i) {
+    auto p = static_cast<const char*>(sqlite3_column_blob(stmt_, i));
+    return p ? std::string(p, size_t(sqlite3_column_bytes(stmt_, i))) : std::string();
+  }
+  std::vector<uint8_t> columnBlob(int i) {
+    auto p = static_cast<const uint8_t*>(sqlite3_column_blob(stmt_, i));
+    return p ? std::vector<uint8_t>(p, p + sqlite3_column_bytes(stmt_, i)) : std::vector<uint8_t>();
+  }
+  int64_t columnInt(int i) { return sqlite3_column_int64(stmt_, i); }
+
+ private:
+  sqlite3_stmt* stmt_ = nullptr;
+};
+
+// Lists of texts are kept in the text batch layout (count, then each length, bytes and NUL), so
+// any byte of a text survives.
+std::vector<uint8_t> packList(const std::vector<std::string>& items) {
+  return encodeTextBatch(items);
+}
+std::vector<std::string> unpackList(const std::vector<uint8_t>& blob) {
+  return decodeTextBatch(blob).value_or(std::vector<std::string>{});
+}
+
+std::vector<uint8_t> keyBytes(const std::string& password) {
+  auto key = SessionCipher::deriveKey(password);
+  return {key.begin(), key.end()};
+}
+
+}  // namespace
+
+std::unique_ptr<Store> Store::open(const std::string& path, std::string& error) {
+  sqlite3* db = nullptr;
+  if (sqlite3_open(path.c_str(), &db) != SQLITE_OK) {
+    error = db ? sqlite3_errmsg(db) : "out of memory";
+    sqlite3_close(db);
+    return nullptr;
+  }
+  sqlite3_busy_timeout(db, 5000);
+  std::unique_ptr<Store> store(new Store(db));
+  if (!store->exec("PRAGMA journal_mode=WAL") || !store->exec("PRAGMA synchronous=NORMAL") ||
+      !store->exec(
+          "CREATE TABLE IF NOT EXISTS accounts (phone TEXT PRIMARY KEY, key BLOB NOT NULL)") ||
+      !store->exec("CREATE TABLE IF NOT EXISTS messages (id INTEGER PRIMARY KEY AUTOINCREMENT,"
+                   " user TEXT, received INTEGER, service_code TEXT, content_class TEXT,"
+                   " sender TEXT, recipients BLOB, model TEXT, content_kind TEXT,"
+                   " content_type TEXT, attachment_type INTEGER, texts BLOB,"
+                   " short_messages INTEGER, content_size INTEGER, packet BLOB)")) {
+    error = sqlite3_errmsg(db);
+    return nullptr;
+  }
+  return store;
+}
+
+Store::~Store() {
+  sqlite3_close(db_);
+}
+
+bool Store::exec(const char* sql) {
+  return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+bool Store::addAccount(const std::string& phone, const std::string& password) {
+  std::lock_guard lock(mutex_);
+  Statement s(db_, "INSERT OR IGNORE INTO accounts (phone, key) VALUES (?, ?)");
+  s.text(1, phone).blob(2, keyBytes(password));
+  return s.step() == SQLITE_DONE && sqlite3_changes(db_) == 1;
+}
+
+bool Store::removeAccount(const std::string& phone) {
+  std::lock_guard lock(mutex_);
+  Statement s(db_, "DELETE FROM accounts WHERE phone = ?");
+  s.text(1, phone);
+  return s.step() == SQLITE_DONE && sqlite3_changes(db_) == 1;
+}
+
+bool Store::setPassword(const std::string& phone, const std::string& password) {
+  std::lock_guard lock(mutex_);
+  Statement s(db_, "UPDATE accounts SET key = ? WHERE phone = ?");
+  s.blob(1, keyBytes(password)).text(2, phone);
+  return s.step() == SQLITE_DONE && sqlite3_changes(db_) == 1;
+}
+
+std::vector<std::string> Store::accounts() {
+  std::lock_guard lock(mutex_);
+  Statement s(db_, "SELECT phone FROM accounts ORDER BY phone");
+  std::vector<std::string> out;
+  while (s.step() == SQLITE_ROW) out.push_back(s.columnText(0));
+  return out;
+}
+
+std::optional<SessionCipher::Key> Store::accountKey(const std::string& phone) {
+  std::lock_guard lock(mutex_);
+  Statement s(db_, "SELECT key FROM accounts WHERE phone = ?");
+  s.text(1, phone);
+  if (s.step() != SQLITE_ROW) return std::nullopt;
+  auto blob = s.columnBlob(0);
+  if (blob.size() != 8) return std::nullopt;
+  SessionCipher::Key key;
+  std::copy(blob.begin(), blob.end(), key.begin());
+  return key;
+}
+
+int64_t Store::storeMessage(const std::string& user, const svc::DecodedPacket& d,
+                            std::span<const uint8_t> packet) {
+  std::lock_guard lock(mutex_);
+  Statement s(db_,
+              "INSERT INTO messages (user, received, service_code, content_class, sender,"
+              " recipients, model, content_kind, content_type, attachment_type, texts,"
+              " short_messages, content_size, packet) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
+  auto recipients = packList(d.recipients);
+  auto texts = packList(d.texts);
+  s.text(1, user)
+      .integer(2, int64_t(std::time(nullptr)))
+      .text(3, d.serviceCode)
+      .text(4, d.contentClass)
+      .text(5, d.sender)
+      .blob(6, recipients)
+      .text(7, d.model)
+      .text(8, d.contentKind)
+      .text(9, d.contentType)
+      .integer(10, d.attachmentType)
+      .blob(11, texts)
+      .integer(12, int64_t(d.shortMessages.size()))
+      .integer(13, int64_t(d.content.size()))
+      .blob(14, packet);
+  if (s.step() != SQLITE_DONE) return 0;
+  return sqlite3_last_insert_rowid(db_);
+}
+
+std::vector<StoredMessage> Store::messages(std::optional<int64_t> id) {
+  std::lock_guard lock(mutex_);
+  Statement s(db_,
+              id ? "SELECT id, user, received, service_code, content_class, sender, recipients,"
+                   " model, content_kind, content_type, attachment_type, texts, short_messages,"
+                   " content_size, packet FROM messages WHERE id = ?"
+                 : "SELECT id, user, received, service_code, content_class, sender, recipients,"
+                   " model, content_kind, content_type, attachment_type, texts, short_messages,"
+                   " content_size, packet FROM messages ORDER BY id");
+  if (id) s.integer(1, *id);
+  std::vector<StoredMessage> out;
+  while (s.step() == SQLITE_ROW) {
+    StoredMessage m;
+    m.id = s.columnInt(0);
+    m.user = s.columnText(1);
+    m.receivedAt = s.columnInt(2);
+    m.serviceCode = s.columnText(3);
+    m.contentClass = s.columnText(4);
+    m.sender = s.columnText(5);
+    m.recipients = unpackList(s.columnBlob(6));
+    m.model = s.columnText(7);
+    m.contentKind = s.columnText(8);
+    m.contentType = s.columnText(9);
+    m.attachmentType = int(s.columnInt(10));
+    m.texts = unpackList(s.columnBlob(11));
+    m.shortMessages = int(s.columnInt(12));
+    m.contentSize = s.columnInt(13);
+    m.packet = s.columnBlob(14);
+    out.push_back(std::move(m));
+  }
+  return out;
+}
+
+}  // namespace hv::service

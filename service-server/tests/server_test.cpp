@@ -1,0 +1,301 @@
+// The delivery service in-process on loopback, spoken to by a raw client that builds its bytes
+// by hand.
+#include "service-server/server.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "platform/fs.h"
+#include "service/protocol/packet.h"
+
+namespace {
+
+using namespace hv::service;
+using Bytes = std::vector<uint8_t>;
+
+class RawClient {
+ public:
+  explicit RawClient(int port) {
+    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(uint16_t(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    timeval tv{5, 0};
+    setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  }
+  ~RawClient() { ::close(fd_); }
+  bool connected() const { return connected_; }
+  void send(const Bytes& b) { (void)!::send(fd_, b.data(), b.size(), MSG_NOSIGNAL); }
+  // Exactly n bytes, or what arrived before the peer closed.
+  Bytes recv(size_t n) {
+    Bytes out(n);
+    size_t got = 0;
+    while (got < n) {
+      ssize_t r = ::recv(fd_, out.data() + got, n - got, 0);
+      if (r <= 0) break;
+      got += size_t(r);
+    }
+    out.resize(got);
+    return out;
+  }
+  // True when the peer closed (reads end of stream) within the receive time-out.
+  bool closedByPeer() {
+    uint8_t b;
+    return ::recv(fd_, &b, 1, 0) == 0;
+  }
+
+ private:
+  int fd_;
+  bool connected_ = false;
+};
+
+Bytes status(uint32_t command, int32_t s) {
+  return hv::svc::statusReply(command, s);
+}
+
+class ServiceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = *hv::fs::createTempDirectory();
+    std::string error;
+    store_ = Store::open(dir_ + "/service.db", error);
+    ASSERT_TRUE(store_) << error;
+    ASSERT_TRUE(store_->addAccount("13800138000", "s3cret"));
+    config_.regionPort = config_.authPort = config_.sendPort = 0;
+    config_.dataFolder = dir_;
+    config_.connectionTimeoutMs = 1500;
+    config_.maxPacketBytes = 4096;
+  }
+  void startService() {
+    service_ = std::make_unique<DeliveryService>(config_, *store_);
+    std::string error;
+    ASSERT_TRUE(service_->start(error)) << error;
+  }
+  void TearDown() override {
+    service_.reset();
+    store_.reset();
+    hv::fs::removeAll(dir_);
+  }
+  // Ticket query and reply on an open send connection; the ticket.
+  std::array<uint8_t, 20> ticketOn(RawClient& c, const std::string& user = "13800138000") {
+    c.send(hv::svc::ticketQuery(user));
+    Bytes head = c.recv(16);
+    EXPECT_EQ(head.size(), 16u);
+    if (head.size() != 16) return {};
+    EXPECT_EQ(Bytes(head.begin(), head.begin() + 16),
+              (Bytes{0, 0, 0, 44, 0x80, 0, 0, 3, 0, 0, 0, 0, 0, 0, 0, 28}));
+    Bytes blob = c.recv(28);
+    auto t = hv::svc::openTicketBlob(blob, "s3cret");
+    EXPECT_TRUE(t);
+    return t.value_or(std::array<uint8_t, 20>{});
+  }
+  static Bytes textPacket(std::vector<std::string> texts) {
+    hv::MessageHeader h(1);
+    h.setServiceCode("SMS");
+    h.setContentClass("TEXTG");
+    h.setRecipient(0, "13900000000");
+    h.setSender("13800138000");
+    h.setContentKind("sms_text");
+    Bytes p(h.bytes().begin(), h.bytes().begin() + hv::svc::headerPartSize(1));
+    Bytes section = {uint8_t(texts.size())};
+    for (auto& t : texts) {
+      section.push_back(uint8_t(t.size()));
+      section.insert(section.end(), t.begin(), t.end());
+    }
+    hv::WireWriter(p).u32(uint32_t(section.size()));
+    p.insert(p.end(), section.begin(), section.end());
+    return p;
+  }
+  static Bytes uploadOf(const std::array<uint8_t, 20>& ticket, const Bytes& packet) {
+    Bytes b = hv::svc::uploadHead(ticket, packet.size());
+    b.insert(b.end(), packet.begin(), packet.end());
+    return b;
+  }
+
+  std::string dir_;
+  std::unique_ptr<Store> store_;
+  ServiceConfig config_;
+  std::unique_ptr<DeliveryService> service_;
+};
+
+TEST_F(ServiceTest, RegionReplyNamesTheConfiguredServers) {
+  config_.advertiseHost = "127.0.0.1";
+  config_.spareHost = "spare.example";
+  config_.sparePort = 9;
+  startService();
+  RawClient c(service_->regionPort());
+  ASSERT_TRUE(c.connected());
+  c.send(hv::svc::regionQuery("13800138000"));
+  Bytes reply = c.recv(92);
+  ASSERT_EQ(reply.size(), 92u);
+  EXPECT_EQ(Bytes(reply.begin(), reply.begin() + 12),
+            (Bytes{0, 0, 0, 92, 0x80, 0, 0, 1, 0, 0, 0, 0}));
+  auto info = hv::svc::parseRegionInfo(reply);
+  EXPECT_EQ(info.auth, (hv::svc::Endpoint{"127.0.0.1", service_->authPort()}));
+  EXPECT_EQ(info.send, (hv::svc::Endpoint{"127.0.0.1", service_->sendPort()}));
+  EXPECT_EQ(info.spare, (hv::svc::Endpoint{"spare.example", 9}));
+  EXPECT_TRUE(c.closedByPeer());
+
+  RawClient unknown(service_->regionPort());
+  unknown.send(hv::svc::regionQuery("13999999999"));
+  EXPECT_EQ(unknown.recv(12), status(1, int32_t(Status::UnknownUser)));
+}
+
+TEST_F(ServiceTest, AuthenticationChecksTheCredentialAgainstThePassword) {
+  startService();
+  RawClient good(service_->authPort());
+  good.send(hv::svc::authenticateRequest("13800138000", "s3cret"));
+  EXPECT_EQ(good.recv(12), status(2, 0));
+
+  RawClient wrong(service_->authPort());
+  wrong.send(hv::svc::authenticateRequest("13800138000", "guess"));
+  EXPECT_EQ(wrong.recv(12), status(2, int32_t(Status::AuthFailed)));
+
+  // A credential made for another id is refused even with the right password.
+  auto request = hv::svc::authenticateRequest("13800138000", "s3cret");
+  auto other = hv::svc::credentialBlob("13800138001", "s3cret");
+  std::copy(other.begin(), other.end(), request.begin() + 32);
+  RawClient swapped(service_->authPort());
+  swapped.send(request);
+  EXPECT_EQ(swapped.recv(12), status(2, int32_t(Status::AuthFailed)));
+
+  // n disagreeing with the length word.
+  request = hv::svc::authenticateRequest("13800138000", "s3cret");
+  request[31] = 12;
+  RawClient bad(service_->authPort());
+  bad.send(request);
+  EXPECT_EQ(bad.recv(12), status(2, int32_t(Status::BadRequest)));
+
+  ASSERT_TRUE(store_->setPassword("13800138000", "new"));
+  RawClient after(service_->authPort());
+  after.send(hv::svc::authenticateRequest("13800138000", "new"));
+  EXPECT_EQ(after.recv(12), status(2, 0));
+}
+
+TEST_F(ServiceTest, UploadIsStoredAndDecodedAndTheTicketServesOnce) {
+  startService();
+  RawClient c(service_->sendPort());
+  auto ticket = ticketOn(c);
+  Bytes packet = textPacket({"hello", "world!"});
+  c.send(uploadOf(ticket, packet));
+  EXPECT_EQ(c.recv(12), status(4, 0));
+
+  auto stored = store_->messages();
+  ASSERT_EQ(stored.size(), 1u);
+  EXPECT_EQ(stored[0].user, "13800138000");
+  EXPECT_EQ(stored[0].texts, (std::vector<std::string>{"hello", "world!"}));
+  EXPECT_EQ(stored[0].recipients, (std::vector<std::string>{"13900000000"}));
+  EXPECT_EQ(stored[0].serviceCode, "SMS");
+  EXPECT_EQ(stored[0].packet, packet);
+
+  RawClient again(service_->sendPort());
+  again.send(uploadOf(ticket, packet));
+  EXPECT_EQ(again.recv(12), status(4, int32_t(Status::BadTicket)));
+  EXPECT_EQ(store_->messages().size(), 1u);
+}
+
+TEST_F(ServiceTest, BadPacketGetsStatusAndCloseWhileOthersContinue) {
+  startService();
+  RawClient other(service_->sendPort());
+  auto otherTicket = ticketOn(other);
+
+  RawClient bad(service_->sendPort());
+  auto ticket = ticketOn(bad);
+  Bytes packet = textPacket({"x"});
+  packet.back() = 'y';
+  packet.push_back(0);  // a byte past the text section
+  bad.send(uploadOf(ticket, packet));
+  EXPECT_EQ(bad.recv(12), status(4, int32_t(Status::BadPacket)));
+  EXPECT_TRUE(bad.closedByPeer());
+
+  other.send(uploadOf(otherTicket, textPacket({"fine"})));
+  EXPECT_EQ(other.recv(12), status(4, 0));
+}
+
+TEST_F(ServiceTest, OversizePacketIsRefusedBeforeItIsRead) {
+  startService();
+  RawClient c(service_->sendPort());
+  auto ticket = ticketOn(c);
+  c.send(hv::svc::uploadHead(ticket, config_.maxPacketBytes + 1));
+  EXPECT_EQ(c.recv(12), status(4, int32_t(Status::PacketTooLarge)));
+}
+
+TEST_F(ServiceTest, WrongCommandForTheServerAndUnknownUserTicket) {
+  startService();
+  RawClient c(service_->regionPort());
+  c.send(hv::svc::ticketQuery("13800138000"));
+  EXPECT_EQ(c.recv(12), status(3, int32_t(Status::BadRequest)));
+  RawClient t(service_->sendPort());
+  t.send(hv::svc::ticketQuery("1"));
+  EXPECT_EQ(t.recv(12), status(3, int32_t(Status::UnknownUser)));
+}
+
+TEST_F(ServiceTest, SilentClientIsClosedAfterTheConnectionTimeOut) {
+  startService();
+  RawClient c(service_->sendPort());
+  c.send(Bytes{0, 0, 0});  // part of a length word, then nothing
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(c.closedByPeer());
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
+}
+
+TEST_F(ServiceTest, ConnectionsOverTheLimitAreClosedAtOnce) {
+  config_.maxConnections = 2;
+  startService();
+  RawClient a(service_->sendPort()), b(service_->sendPort());
+  a.send(Bytes{0});
+  b.send(Bytes{0});
+  for (int i = 0; i < 100 && service_->activeConnections() < 2; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_EQ(service_->activeConnections(), 2);
+  RawClient third(service_->regionPort());
+  third.send(hv::svc::regionQuery("13800138000"));
+  EXPECT_TRUE(third.recv(12).empty());
+}
+
+TEST(Accounts, AddRemoveAndSetPassword) {
+  auto dir = *hv::fs::createTempDirectory();
+  std::string error;
+  auto store = Store::open(dir + "/service.db", error);
+  ASSERT_TRUE(store);
+  EXPECT_TRUE(store->addAccount("2", "b"));
+  EXPECT_TRUE(store->addAccount("1", "a"));
+  EXPECT_FALSE(store->addAccount("1", "c"));
+  EXPECT_EQ(store->accounts(), (std::vector<std::string>{"1", "2"}));
+  EXPECT_EQ(store->accountKey("1"), hv::SessionCipher::deriveKey("a"));
+  EXPECT_TRUE(store->setPassword("1", "z"));
+  EXPECT_EQ(store->accountKey("1"), hv::SessionCipher::deriveKey("z"));
+  EXPECT_FALSE(store->setPassword("3", "z"));
+  EXPECT_TRUE(store->removeAccount("2"));
+  EXPECT_FALSE(store->removeAccount("2"));
+  EXPECT_FALSE(store->accountKey("2"));
+  store.reset();
+  hv::fs::removeAll(dir);
+}
+
+TEST(Config, ReadsServiceSectionAndResolvesTheDataFolder) {
+  auto dir = *hv::fs::createTempDirectory();
+  std::string path = dir + "/service.ini";
+  ASSERT_TRUE(hv::fs::writeFileAtomic(
+      path,
+      "[service]\r\nRegionPort=1\r\nAuthPort = 2\r\nSendPort=3\r\nDataFolder=msgs\r\n"
+      "MaxPacketBytes=100\r\nAdvertiseHost=localhost\r\n"));
+  auto c = loadConfig(path);
+  EXPECT_EQ(c.regionPort, 1);
+  EXPECT_EQ(c.authPort, 2);
+  EXPECT_EQ(c.sendPort, 3);
+  EXPECT_EQ(c.maxPacketBytes, 100u);
+  std::string base = dir;
+  while (base.back() == '/') base.pop_back();
+  EXPECT_EQ(c.dataFolder, base + "/msgs");
+  EXPECT_EQ(c.advertiseHost, "localhost");
+  EXPECT_EQ(c.bindAddress, "127.0.0.1");
+  hv::fs::removeAll(dir);
+}
+
+}  // namespace
