@@ -1,0 +1,234 @@
+// The Qt backend under the offscreen platform: message boxes in Chinese, file dialogs with GBK
+// names, modal and modeless dialogs bound to controllers, and messages posted to the GUI thread.
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QFileDialog>
+#include <QKeyEvent>
+#include <QRegularExpression>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+#include <atomic>
+#include <thread>
+
+#include "platform/fs.h"
+#include "platform/gbk.h"
+#include "platform/messages.h"
+#include "ui/qt/binding.h"
+#include "ui/qt/qtext.h"
+#include "ui/qt/tests/qt_test_app.h"
+
+namespace hv::ui::qt {
+namespace {
+
+using testing::app;
+using testing::waitFor;
+
+// Calls f with the modal widget of type W once one is shown (from within the nested loop).
+template <class W, class F>
+void whenModal(F f) {
+  auto* timer = new QTimer;
+  QObject::connect(timer, &QTimer::timeout, [timer, f] {
+    if (auto* w = qobject_cast<W*>(QApplication::activeModalWidget()); w && w->isVisible()) {
+      timer->stop();
+      timer->deleteLater();
+      f(w);
+    }
+  });
+  timer->start(10);
+}
+
+QStringList buttonTexts(QMessageBox* box) {
+  QStringList out;
+  // The translations add the mnemonic in brackets: "否(&N)".
+  static const QRegularExpression mnemonic(QStringLiteral("\\(&?.\\)$"));
+  for (QAbstractButton* b : box->buttons()) out << b->text().remove(mnemonic);
+  out.sort();
+  return out;
+}
+
+TEST(QtMessageBox, YesNoQuestionReadsInChineseAndReportsThePressedButton) {
+  app();
+  QStringList shown;
+  QMessageBox::Icon icon = QMessageBox::NoIcon;
+  QString caption, text;
+  whenModal<QMessageBox>([&](QMessageBox* box) {
+    shown = buttonTexts(box);
+    icon = box->icon();
+    caption = box->windowTitle();
+    text = box->text();
+    box->button(QMessageBox::No)->click();
+  });
+  Answer a = backend().messageBox(T("是否添加为好友？"), T("发送短信"), Icon::Question,
+                                  Buttons::YesNo);
+  EXPECT_EQ(a, Answer::No);
+  EXPECT_EQ(shown, (QStringList{QStringLiteral("否"), QStringLiteral("是")}));
+  EXPECT_EQ(icon, QMessageBox::Question);
+  EXPECT_EQ(caption, QStringLiteral("发送短信"));
+  EXPECT_EQ(text, QStringLiteral("是否添加为好友？"));
+}
+
+TEST(QtMessageBox, OkCancelStopBoxCancelledByEscapeAnswersCancel) {
+  app();
+  QStringList shown;
+  QMessageBox::Icon icon = QMessageBox::NoIcon;
+  whenModal<QMessageBox>([&](QMessageBox* box) {
+    shown = buttonTexts(box);
+    icon = box->icon();
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QCoreApplication::sendEvent(box, &escape);
+  });
+  EXPECT_EQ(backend().messageBox(T("对不起"), T("用户登录"), Icon::Stop, Buttons::OkCancel),
+            Answer::Cancel);
+  EXPECT_EQ(shown, (QStringList{QStringLiteral("取消"), QStringLiteral("确定")}));
+  EXPECT_EQ(icon, QMessageBox::Critical);
+}
+
+TEST(QtMessageBox, BoxAskedFromAWorkerThreadIsShownOnTheGuiThread) {
+  app();
+  bool shownOnGui = false;
+  whenModal<QMessageBox>([&](QMessageBox* box) {
+    shownOnGui = box->thread() == QCoreApplication::instance()->thread();
+    box->button(QMessageBox::Ok)->click();
+  });
+  std::atomic<bool> done{false};
+  Answer a = Answer::Cancel;
+  std::thread worker([&] {
+    a = backend().messageBox(T("完成"), T("提示"), Icon::Information, Buttons::Ok);
+    done = true;
+  });
+  EXPECT_TRUE(waitFor([&] { return done.load(); }));
+  worker.join();
+  EXPECT_EQ(a, Answer::Ok);
+  EXPECT_TRUE(shownOnGui);
+}
+
+TEST(QtFileDialog, FiltersBecomeQtNameFilters) {
+  EXPECT_EQ(nameFilters(T("图片文件(*.jpg;*.bmp)|*.jpg;*.bmp|所有文件 (*.*)|*.*||")),
+            (QStringList{QStringLiteral("图片文件 (*.jpg *.bmp)"), QStringLiteral("所有文件 (*)")}));
+  EXPECT_EQ(nameFilters("Flash (*.swf)|*.swf||"), QStringList{QStringLiteral("Flash (*.swf)")});
+  EXPECT_TRUE(nameFilters("").isEmpty());
+}
+
+TEST(QtFileDialog, OpenReturnsTheChosenChineseFileNameAsGbk) {
+  app();
+  auto dir = fs::createTempDirectory();
+  ASSERT_TRUE(dir);
+  const std::string file = *dir + T("图片.jpg");
+  ASSERT_TRUE(fs::writeFileAtomic(file, "x"));
+  whenModal<QFileDialog>([&](QFileDialog* d) {
+    d->selectFile(toQPath(file));
+    QMetaObject::invokeMethod(d, "accept");
+  });
+  auto chosen = backend().openFile(T("图片|*.jpg||"), T("打开"), *dir);
+  ASSERT_TRUE(chosen);
+  EXPECT_EQ(*chosen, file);
+
+  whenModal<QFileDialog>([](QFileDialog* d) { d->reject(); });
+  EXPECT_FALSE(backend().saveFile(T("图片|*.jpg||"), T("保存"), file));
+  fs::removeAll(*dir);
+}
+
+class NameController : public DialogController {
+ public:
+  NameController() : DialogController(4242, T("名字")) { setText(10, T("张三")); }
+  void onChange(int id) override { changes.push_back(id); }
+  std::vector<int> changes;
+};
+
+TEST(QtDialogs, GeneratedViewEditsTheControllersTextAndOkEndsWithOk) {
+  app();
+  NameController c;
+  std::string shownTitle;
+  whenModal<QDialog>([&](QDialog* d) {
+    shownTitle = fromQ(d->windowTitle());
+    auto* edit = d->findChild<QLineEdit*>();
+    ASSERT_NE(edit, nullptr);
+    EXPECT_EQ(edit->text(), QStringLiteral("张三"));
+    edit->selectAll();
+    edit->insert(QStringLiteral("李四"));
+    for (auto* b : d->findChildren<QPushButton*>()) {
+      if (b->text() == QStringLiteral("确定")) b->click();
+    }
+  });
+  EXPECT_EQ(backend().runModal(c), kIdOk);
+  EXPECT_EQ(shownTitle, T("名字"));
+  EXPECT_EQ(c.text(10), T("李四"));
+  EXPECT_EQ(c.changes, std::vector<int>{10});
+}
+
+TEST(QtDialogs, ClosingTheWindowAsksTheController) {
+  app();
+  struct Stubborn : DialogController {
+    Stubborn() : DialogController(4243, "x") {}
+    bool onClose() override { return ++asked >= 2 && DialogController::onClose(); }
+    int asked = 0;
+  } c;
+  whenModal<QDialog>([&](QDialog* d) {
+    d->close();  // refused
+    EXPECT_TRUE(d->isVisible());
+    d->close();
+  });
+  EXPECT_EQ(backend().runModal(c), kIdCancel);
+  EXPECT_EQ(c.asked, 2);
+}
+
+TEST(QtDialogs, ModelessDialogFromAWorkerFollowsItsControllerAndCloses) {
+  app();
+  auto c = std::make_shared<NameController>();
+  std::thread worker([c] {
+    backend().showModeless(c);
+    c->setText(10, T("王五"));
+  });
+  worker.join();
+  QLineEdit* edit = nullptr;
+  ASSERT_TRUE(waitFor([&] {
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+      if (bindingOf(w) && &bindingOf(w)->controller() == c.get() && w->isVisible()) {
+        edit = w->findChild<QLineEdit*>();
+      }
+    }
+    return edit && edit->text() == QStringLiteral("王五");
+  }));
+  QPointer<QWidget> view = edit->window();
+  std::thread closer([c] { backend().close(*c); });
+  closer.join();
+  EXPECT_TRUE(waitFor([&] {
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return view.isNull();
+  }));
+  EXPECT_TRUE(c->ended());
+}
+
+TEST(QtMessages, PostMessageFromAWorkerRunsOnTheGuiThreadEvenDuringAModalWait) {
+  app();
+  std::thread::id handledOn;
+  intptr_t lparam = 0;
+  MessageWindow window([&](const WindowMessage& m) {
+    handledOn = std::this_thread::get_id();
+    lparam = m.lparam;
+  });
+  const auto gui = std::this_thread::get_id();
+  whenModal<QMessageBox>([&](QMessageBox* box) {
+    std::thread([id = window.id()] { PostMessage(id, 0x401, 0, -2); }).join();
+    QTimer::singleShot(0, box, [box] { box->button(QMessageBox::Ok)->click(); });
+  });
+  backend().messageBox("wait", "wait", Icon::None, Buttons::Ok);
+  EXPECT_TRUE(waitFor([&] { return lparam != 0; }));
+  EXPECT_EQ(lparam, -2);
+  EXPECT_EQ(handledOn, gui);
+}
+
+TEST(QtText, GbkCrossesToQStringAndBackThroughTheSuiteConverter) {
+  EXPECT_EQ(toQ(T("登录")), QStringLiteral("登录"));
+  EXPECT_EQ(fromQ(QStringLiteral("登录")), T("登录"));
+  // An invalid GBK byte stays visible; a character GBK lacks becomes "?".
+  EXPECT_EQ(toQ("a\x81"), QStringLiteral("a\\x81"));
+  EXPECT_EQ(fromQ(QStringLiteral("a😀b")), "a?b");
+  EXPECT_FALSE(fromQExact(QStringLiteral("😀")));
+}
+
+}  // namespace
+}  // namespace hv::ui::qt
