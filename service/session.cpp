@@ -43,6 +43,7 @@ std::unique_ptr<CNetkit> OpenServiceConnection(const ProxySettings& proxy, const
       if (socket->connect(host.c_str(), port, kExchangeTimeoutMs) != 0) return nullptr;
       return socket;
     }
+#ifndef SVCLINK_DIRECT_ONLY
     case ProxyType::Socks4:
     case ProxyType::Socks5: {
       CProxyClient client;
@@ -57,6 +58,9 @@ std::unique_ptr<CNetkit> OpenServiceConnection(const ProxySettings& proxy, const
         return nullptr;
       return channel.CreateHTTPChannel(host, port, kExchangeTimeoutMs);
     }
+#endif
+    default:
+      break;
   }
   return nullptr;
 }
