@@ -14,15 +14,36 @@
 
 namespace hv::ui {
 
+namespace {
+bool equalsNoCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) ==
+                  std::tolower(static_cast<unsigned char>(y));
+         });
+}
+}  // namespace
+
 bool PhoneCompanies::load(std::string_view path) {
   makers_.clear();
   const Profile p = Profile::load(path);
-  for (const std::string& section : p.sections()) {
-    if (section.empty() || !gbkToUtf8(section)) continue;
-    Maker m{section, {}};
-    for (const std::string& key : p.keys(section)) {
-      m.models.push_back(key);
-      if (auto v = p.get(section, key); v && !v->empty()) m.models.push_back(*v);
+  std::vector<std::string> names;
+  if (!p.keys("COMPANY").empty()) {
+    for (const std::string& key : p.keys("COMPANY")) {
+      if (auto v = p.get("COMPANY", key); v && !v->empty() && !equalsNoCase(key, "COUNT")) {
+        names.push_back(*v);
+      }
+    }
+  } else {
+    names = p.sections();
+  }
+  for (const std::string& name : names) {
+    if (name.empty() || !gbkToUtf8(name)) continue;
+    if (std::any_of(makers_.begin(), makers_.end(), [&](const Maker& m) { return m.name == name; }))
+      continue;
+    Maker m{name, {}};
+    for (const std::string& key : p.keys(name)) {
+      if (equalsNoCase(key, "COUNT")) continue;
+      if (auto v = p.get(name, key); v && !v->empty()) m.models.push_back(*v);
     }
     makers_.push_back(std::move(m));
   }

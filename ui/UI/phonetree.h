@@ -1,13 +1,17 @@
 #pragma once
 // The phone model picker: a drop-down tree of makers and their models.
 //
-// "data/phonecompany.ini" groups the models by maker: one section per maker, in the order the
-// tree shows them, whose keys are phone types and whose values are the model names of the phone
-// model list, for example
+// "data/phonecompany.ini" groups the models by maker. Section "COMPANY" lists the makers in the
+// order the tree shows them (COUNT=n, COMPANY1..COMPANYn=maker); each maker has a section of its
+// name listing its models (COUNT=n, PHONE1..PHONEn=model name of the phone model list):
+//   [COMPANY]
+//   COUNT=1
+//   COMPANY1=诺基亚
 //   [诺基亚]
-//   nokia7650=诺基亚7650
-// A model the file does not name goes under the maker whose name starts its model name, else
-// under "其他".
+//   COUNT=1
+//   PHONE1=诺基亚7650
+// Without a "COMPANY" section every section is a maker. A model the file does not name goes under
+// the maker whose name starts its model name, else under "其他".
 #include <QComboBox>
 #include <QStandardItemModel>
 #include <string>
@@ -22,7 +26,7 @@ class HV_EXPORT PhoneCompanies {
  public:
   struct Maker {
     std::string name;                  // GBK
-    std::vector<std::string> models;   // model names and phone types, GBK
+    std::vector<std::string> models;  // model names, GBK
   };
   // False when the file is missing or names no maker.
   bool load(std::string_view path);
@@ -71,8 +75,10 @@ class HV_EXPORT CPhoneTypeTree : public QComboBox {
   // The user picked a model.
   void modelSelected(int item);
 
- protected:
+ public:
   void showPopup() override;
+
+ protected:
   void paintEvent(QPaintEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 

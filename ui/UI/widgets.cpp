@@ -1,6 +1,7 @@
 #include "ui/UI/widgets.h"
 
 #include <QPainter>
+#include <algorithm>
 
 #include "ui/UI/image.h"
 #include "ui/qt/qtext.h"
@@ -15,13 +16,15 @@ QValidator::State DigitsOnlyValidator::validate(QString& input, int& pos) const 
       if (i < pos) ++newPos;
     }
   }
+  if (limit_ > 0 && digits.size() > limit_) digits.truncate(limit_);
   input = digits;
-  pos = newPos;
+  pos = std::min(newPos, static_cast<int>(digits.size()));
   return Acceptable;
 }
 
-CNumEdit::CNumEdit(QWidget* parent) : QLineEdit(parent) {
-  setValidator(new DigitsOnlyValidator(this));
+CNumEdit::CNumEdit(QWidget* parent)
+    : QLineEdit(parent), validator_(new DigitsOnlyValidator(this)) {
+  setValidator(validator_);
 }
 
 CButtonST::CButtonST(QWidget* parent) : QPushButton(parent) {

@@ -14,13 +14,22 @@ class HV_EXPORT DigitsOnlyValidator : public QValidator {
  public:
   using QValidator::QValidator;
   State validate(QString& input, int& pos) const override;
+  // At most this many digits are kept (the digits are counted after the rest was dropped, so a
+  // pasted "电话 13800138000" still yields the whole number); 0 for no limit.
+  void setLimit(int digits) { limit_ = digits; }
+
+ private:
+  int limit_ = 0;
 };
 
 // An edit control that takes digits only, pasted text included.
 class HV_EXPORT CNumEdit : public QLineEdit {
  public:
   explicit CNumEdit(QWidget* parent = nullptr);
-  void SetLimitText(int characters) { setMaxLength(characters); }
+  void SetLimitText(int digits) { validator_->setLimit(digits); }
+
+ private:
+  DigitsOnlyValidator* validator_;
 };
 
 // A button drawn from bitmaps (normal, and while the pointer is over it), with a tool tip. Without

@@ -105,8 +105,9 @@ class LoginView : public CExpandingDialog {
     auto* id = add(kUserId, new QComboBox(frame));
     id->setEditable(true);
     id->setInsertPolicy(QComboBox::NoInsert);
-    id->lineEdit()->setValidator(new DigitsOnlyValidator(id));
-    id->lineEdit()->setMaxLength(19);
+    auto* digits = new DigitsOnlyValidator(id);
+    digits->setLimit(19);  // a user id is at most 19 characters
+    id->lineEdit()->setValidator(digits);
     form->addRow(QStringLiteral("用户手机号："), id);
     auto* password = add(kPassword, new QLineEdit(frame));
     password->setEchoMode(QLineEdit::Password);
