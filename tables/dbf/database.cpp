@@ -111,7 +111,8 @@ Database::Database(std::string_view connectionString)
   if (!hv::fs::isDirectory(directory_)) {
     throw Error(Errc::NoDirectory, "the table folder " + directory_ + " does not exist");
   }
-  if (sqlite3_open_v2(":memory:", &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
+  if (sqlite3_open_v2(":memory:", &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                      nullptr) !=
           SQLITE_OK ||
       sqlite3_create_module_v2(db_, "hvdbf", &tableModule(), pending_.get(), nullptr) != SQLITE_OK) {
     std::string why = db_ ? sqlite3_errmsg(db_) : "out of memory";

@@ -21,7 +21,9 @@ struct Table {
   std::string path;
   std::string name;
   Header header;
-  std::vector<uint8_t> records;  // recordCount records, deletion flag first
+  // The file as read; its records (recordCount of them, deletion flag first) start at
+  // header.headerLength. Not zero-filled before reading: tables are read often and whole.
+  std::unique_ptr<uint8_t[]> file;
   bool loaded = false;
 
   void open() {
@@ -30,24 +32,38 @@ struct Table {
   }
 
   void load() {
-    auto bytes = hv::fs::readFile(path);
-    if (!bytes) throw Error(Errc::Io, "table " + name + ": cannot be read");
-    std::span<const uint8_t> all(reinterpret_cast<const uint8_t*>(bytes->data()), bytes->size());
-    Header now = parseHeader(all, all.size(), name);
+    int fd = hv::fs::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throw Error(Errc::Io, "table " + name + ": cannot be read");
+    struct stat st {};
+    size_t size = 0;
+    bool ok = fstat(fd, &st) == 0;
+    std::unique_ptr<uint8_t[]> all;
+    if (ok) {
+      size = size_t(st.st_size);
+      all.reset(new uint8_t[std::max<size_t>(size, 1)]);
+      size_t done = 0;
+      while (ok && done < size) {
+        ssize_t n = pread(fd, all.get() + done, size - done, off_t(done));
+        ok = n > 0;
+        if (ok) done += size_t(n);
+      }
+    }
+    ::close(fd);
+    if (!ok) throw Error(Errc::Io, "table " + name + ": cannot be read");
+    Header now = parseHeader({all.get(), size}, size, name);
     if (now.recordLength != header.recordLength || now.headerLength != header.headerLength ||
         now.fields.size() != header.fields.size()) {
       throw Error(Errc::Damaged, "table " + name + ": its layout changed while it was open");
     }
     header.recordCount = now.recordCount;
-    records.assign(all.begin() + header.headerLength, all.begin() + header.recordsEnd());
+    file = std::move(all);
     loaded = true;
   }
 
-  std::span<const uint8_t> record(size_t i) const {
-    return {records.data() + i * header.recordLength, header.recordLength};
-  }
+  uint8_t* recordAt(size_t i) const { return file.get() + header.headerLength + i * header.recordLength; }
+  std::span<const uint8_t> record(size_t i) const { return {recordAt(i), header.recordLength}; }
   // As dBase readers do, only records marked ' ' are live; '*' and any other mark are not.
-  bool active(size_t i) const { return records[i * header.recordLength] == uint8_t(kActive); }
+  bool active(size_t i) const { return *recordAt(i) == uint8_t(kActive); }
 
  private:
   std::pair<std::vector<uint8_t>, uint64_t> readHead() {
@@ -234,18 +250,13 @@ int xUpdate(sqlite3_vtab* v, int argc, sqlite3_value** argv, sqlite3_int64* rowi
       auto index = sqlite3_value_int64(argv[0]);
       w.markDeleted(int(index));
       if (t.loaded && uint64_t(index) < t.header.recordCount)
-        t.records[size_t(index) * t.header.recordLength] = uint8_t(kDeleted);
+        *t.recordAt(size_t(index)) = uint8_t(kDeleted);
     } else if (sqlite3_value_type(argv[0]) == SQLITE_NULL) {
       if (size_t(argc - 2) != t.header.fields.size()) throw Error(Errc::Sql, "wrong column count");
       std::string record = buildRecord(t.header, argv + 2);
       int index = w.recordCount();
       w.putRecord(index, record);
-      if (t.loaded && uint32_t(index) == t.header.recordCount) {
-        t.records.insert(t.records.end(), record.begin(), record.end());
-        ++t.header.recordCount;
-      } else {
-        t.loaded = false;
-      }
+      t.loaded = false;  // read again, with the new record, when a statement reads the table
       *rowid = index;
     } else {
       auto index = sqlite3_value_int64(argv[0]);
@@ -253,7 +264,7 @@ int xUpdate(sqlite3_vtab* v, int argc, sqlite3_value** argv, sqlite3_int64* rowi
       std::string record = buildRecord(t.header, argv + 2);
       w.putRecord(int(index), record);
       if (t.loaded && uint64_t(index) < t.header.recordCount)
-        std::copy(record.begin(), record.end(), t.records.begin() + index * t.header.recordLength);
+        std::copy(record.begin(), record.end(), t.recordAt(size_t(index)));
     }
     w.flush();
   } catch (const Error& e) {

@@ -3,6 +3,7 @@
 #include <strings.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <string>
@@ -170,7 +171,8 @@ int FLGetInfoWithPhone(FriendsTable* table, const char* phone, FriendRecord* out
   if (!table || !phone || !out) return kFLRefused;
   for (int i = 0; i < table->GetCount(); ++i) {
     const FriendRecord* r = table->At(i);
-    if (r && FIELD(*r, mobilenum) == phone) {
+    if (r && std::strncmp(r->mobilenum, phone, sizeof r->mobilenum) == 0 &&
+        (std::strlen(phone) < sizeof r->mobilenum || r->mobilenum[sizeof r->mobilenum - 1] == 0)) {
       *out = *r;
       return 0;
     }
