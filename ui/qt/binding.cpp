@@ -9,6 +9,7 @@
 #include <QMetaObject>
 #include <QProgressBar>
 #include <QWidget>
+#include <optional>
 
 #include "ui/qt/qtbackend.h"
 #include "ui/qt/qtext.h"
@@ -84,40 +85,45 @@ void ControllerBinding::connectWidget(int id, QWidget* w) {
     connect(edit, &QLineEdit::textEdited, this, [this, id] { userChanged(id); });
   } else if (auto* combo = qobject_cast<QComboBox*>(w)) {
     connect(combo, &QComboBox::activated, this, [this, id] { userChanged(id); });
-    if (combo->isEditable() && combo->lineEdit()) {
-      connect(combo->lineEdit(), &QLineEdit::textEdited, this, [this, id] { userChanged(id); });
-    }
+    // Any change of the edit part that the binding did not make is the user's (the combo box may
+    // become editable after it was bound).
+    connect(combo, &QComboBox::editTextChanged, this, [this, id] { userChanged(id); });
   } else if (auto* button = qobject_cast<QAbstractButton*>(w)) {
     connect(button, &QAbstractButton::clicked, this, [this, id] { userCommand(id); });
   }
 }
 
 void ControllerBinding::pushTemplateState(int id, QWidget* w) {
-  // The controller's own state wins: only controls it never set take the template's.
+  // The controller's own state wins: only controls it never set take the template's. The whole
+  // state is read before any of it is written, as each write is reported back.
   const auto ids = controller_.controlIds();
   if (std::find(ids.begin(), ids.end(), id) != ids.end()) return;
   QString text;
+  std::optional<int> checked;
   if (auto* label = qobject_cast<QLabel*>(w)) text = label->text();
   if (auto* button = qobject_cast<QAbstractButton*>(w)) {
     text = button->text();
-    if (button->isCheckable()) controller_.setChecked(id, button->isChecked() ? 1 : 0);
+    if (button->isCheckable()) checked = button->isChecked() ? 1 : 0;
   }
   if (auto* edit = qobject_cast<QLineEdit*>(w)) text = edit->text();
+  const bool enabled = w->isEnabledTo(dialog_);
+  const bool visible = !w->isHidden();
+  controller_.setEnabled(id, enabled);
+  controller_.setVisible(id, visible);
+  if (checked) controller_.setChecked(id, *checked);
   if (!text.isEmpty()) controller_.setText(id, fromQ(text));
-  controller_.setEnabled(id, w->isEnabledTo(dialog_));
-  controller_.setVisible(id, !w->isHidden());
 }
 
-void ControllerBinding::start() {
+void ControllerBinding::start(bool runInit) {
   if (started_) return;
-  started_ = true;
   if (dialog_) {
     dialog_->setWindowTitle(toQ(controller_.title()));
   }
   for (const auto& [id, w] : widgets_) {
     if (w) pushTemplateState(id, w);
   }
-  controller_.onInit();
+  started_ = true;
+  if (runInit) controller_.onInit();
   refreshAll();
 }
 
@@ -128,6 +134,7 @@ void ControllerBinding::refreshAll() {
 }
 
 void ControllerBinding::refresh(int id) {
+  if (!started_) return;  // start() shows everything at once
   if (id == kEnded) {
     if (!endedSignalled_) {
       endedSignalled_ = true;
@@ -187,8 +194,9 @@ void ControllerBinding::userChanged(int id) {
   if (auto* edit = qobject_cast<QLineEdit*>(w)) {
     controller_.setText(id, fromQ(edit->text()));
   } else if (auto* combo = qobject_cast<QComboBox*>(w)) {
-    controller_.setSelection(id, combo->currentIndex());
+    // The text first: showing the selection must find the new text already in place.
     controller_.setText(id, fromQ(combo->currentText()));
+    controller_.setSelection(id, combo->currentIndex());
   }
   controller_.onChange(id);
 }

@@ -46,8 +46,9 @@ class HV_EXPORT ControllerBinding : public QObject {
   // Called before the user's button press reaches onCommand; returning true handles it fully.
   std::function<bool(int id)> beforeCommand;
 
-  // Copies the template state in, runs onInit and shows the controller's state.
-  void start();
+  // Copies the template state in, runs onInit (unless it ran already, see QtBackend::showModeless)
+  // and shows the controller's state.
+  void start(bool runInit = true);
   bool started() const { return started_; }
   // Shows the controller's state of every bound control.
   void refreshAll();

@@ -173,7 +173,7 @@ int runModalHere(DialogController& controller) {
   return controller.result();
 }
 
-void showModelessHere(const std::shared_ptr<DialogController>& controller) {
+void showModelessHere(const std::shared_ptr<DialogController>& controller, bool runInit) {
   QWidget* view = createView(*controller);
   ControllerBinding* binding = bindingOf(view);
   if (!binding) {
@@ -185,7 +185,7 @@ void showModelessHere(const std::shared_ptr<DialogController>& controller) {
     view->hide();
     view->deleteLater();
   });
-  binding->start();
+  binding->start(runInit);
   if (!controller->ended()) {
     view->show();
     view->raise();
@@ -297,11 +297,14 @@ int QtBackend::runModal(DialogController& dialog) {
 
 void QtBackend::showModeless(std::shared_ptr<DialogController> dialog) {
   if (onGuiThread()) {
-    showModelessHere(dialog);
+    showModelessHere(dialog, true);
     return;
   }
-  // From a worker (a send thread): shown when the GUI thread gets to it; the worker goes on.
-  schedule([dialog] { showModelessHere(dialog); });
+  // From a worker (a send thread): the dialog is initialised here and now, so that what the
+  // worker sets next is never overwritten by a late onInit, and shown when the GUI thread gets
+  // to it; the worker does not wait for that.
+  dialog->onInit();
+  schedule([dialog] { showModelessHere(dialog, false); });
 }
 
 void QtBackend::close(DialogController& dialog) {
