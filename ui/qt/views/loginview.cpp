@@ -164,7 +164,10 @@ class LoginView : public CExpandingDialog {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 8);
     layout->addWidget(frame);
-    layout->addWidget(proxy);
+    auto* proxyRow = new QHBoxLayout;
+    proxyRow->setContentsMargins(12, 0, 12, 0);
+    proxyRow->addWidget(proxy);
+    layout->addLayout(proxyRow);
     layout->setSizeConstraint(QLayout::SetFixedSize);
   }
 
