@@ -13,13 +13,6 @@ constexpr int kRows = 10000;
 constexpr int kChanges = 1000;
 constexpr const char* kUser = "13900000000";
 
-hv::dbf::Value text(std::string s) {
-  hv::dbf::Value v;
-  v.kind = hv::dbf::Value::Kind::Text;
-  v.text = std::move(s);
-  return v;
-}
-
 // A home whose user folder holds FRIENDS.DBF with kRows friends, laid out as the shipped template.
 struct Home {
   Home() {
@@ -33,10 +26,12 @@ struct Home {
     std::vector<std::vector<hv::dbf::Value>> rows;
     for (int i = 0; i < kRows; ++i) {
       std::string n = std::to_string(13000000000LL + i);
-      rows.push_back({text(std::to_string(i)), text(n), text("Nokia7650"), text("nick"),
-                      text("friend " + std::to_string(i)), text("30"), text("M"),
-                      text("f@example.com"), text("12345678"), text("m@example.com"),
-                      text("Beijing"), text("100000")});
+      rows.push_back({hv::dbf::textValue(std::to_string(i)), hv::dbf::textValue(n),
+                      hv::dbf::textValue("Nokia7650"), hv::dbf::textValue("nick"),
+                      hv::dbf::textValue("friend " + std::to_string(i)), hv::dbf::textValue("30"),
+                      hv::dbf::textValue("M"), hv::dbf::textValue("f@example.com"),
+                      hv::dbf::textValue("12345678"), hv::dbf::textValue("m@example.com"),
+                      hv::dbf::textValue("Beijing"), hv::dbf::textValue("100000")});
     }
     file = dir + kUser + "/FRIENDS.DBF";
     hv::dbf::createTable(file, header.fields, rows, {2003, 9, 1});

@@ -16,7 +16,8 @@ constexpr int kMaxTablesPerStatement = 16;
 bool equalsNoCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i])))
       return false;
   return true;
 }
@@ -43,15 +44,24 @@ int authorize(void*, int action, const char*, const char*, const char*, const ch
 
 const char* errcText(Errc code) {
   switch (code) {
-    case Errc::BadConnectionString: return "not a table connection string";
-    case Errc::NoDirectory: return "the table folder does not exist";
-    case Errc::NoTable: return "no such table";
-    case Errc::Damaged: return "the table file is damaged";
-    case Errc::Unsupported: return "the table file uses something this driver does not support";
-    case Errc::BadValue: return "a value does not fit its field";
-    case Errc::Io: return "the table file could not be read or written";
-    case Errc::Locked: return "the table file is locked by another program";
-    case Errc::Sql: return "the statement is not valid";
+    case Errc::BadConnectionString:
+      return "not a table connection string";
+    case Errc::NoDirectory:
+      return "the table folder does not exist";
+    case Errc::NoTable:
+      return "no such table";
+    case Errc::Damaged:
+      return "the table file is damaged";
+    case Errc::Unsupported:
+      return "the table file uses something this driver does not support";
+    case Errc::BadValue:
+      return "a value does not fit its field";
+    case Errc::Io:
+      return "the table file could not be read or written";
+    case Errc::Locked:
+      return "the table file is locked by another program";
+    case Errc::Sql:
+      return "the statement is not valid";
   }
   return "unknown error";
 }
@@ -98,9 +108,12 @@ std::string numberLiteral(std::string_view text) {
   size_t digits = 0, points = 0;
   for (size_t i = 0; i < text.size(); ++i) {
     char c = text[i];
-    if (c >= '0' && c <= '9') ++digits;
-    else if (c == '.') ++points;
-    else if (!(i == 0 && c == '-')) return quote(text);
+    if (c >= '0' && c <= '9')
+      ++digits;
+    else if (c == '.')
+      ++points;
+    else if (!(i == 0 && c == '-'))
+      return quote(text);
   }
   if (digits == 0 || points > 1) return quote(text);
   return std::string(text);
@@ -111,10 +124,11 @@ Database::Database(std::string_view connectionString)
   if (!hv::fs::isDirectory(directory_)) {
     throw Error(Errc::NoDirectory, "the table folder " + directory_ + " does not exist");
   }
-  if (sqlite3_open_v2(":memory:", &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                      nullptr) !=
-          SQLITE_OK ||
-      sqlite3_create_module_v2(db_, "hvdbf", &tableModule(), pending_.get(), nullptr) != SQLITE_OK) {
+  if (sqlite3_open_v2(":memory:", &db_,
+                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                      nullptr) != SQLITE_OK ||
+      sqlite3_create_module_v2(db_, "hvdbf", &tableModule(), pending_.get(), nullptr) !=
+          SQLITE_OK) {
     std::string why = db_ ? sqlite3_errmsg(db_) : "out of memory";
     sqlite3_close(db_);
     throw Error(Errc::Io, "cannot start the table engine: " + why);
@@ -122,7 +136,9 @@ Database::Database(std::string_view connectionString)
   sqlite3_set_authorizer(db_, authorize, nullptr);
 }
 
-Database::~Database() { sqlite3_close_v2(db_); }
+Database::~Database() {
+  sqlite3_close_v2(db_);
+}
 
 void Database::fail(int rc, std::string_view context) {
   if (pending_->error) {
@@ -130,14 +146,15 @@ void Database::fail(int rc, std::string_view context) {
     pending_->error.reset();
     throw e;
   }
-  throw Error(Errc::Sql, std::string(context) + ": " + sqlite3_errmsg(db_) + " (" +
-                             std::to_string(rc) + ")");
+  throw Error(Errc::Sql,
+              std::string(context) + ": " + sqlite3_errmsg(db_) + " (" + std::to_string(rc) + ")");
 }
 
 void Database::attachTable(const std::string& name) {
   if (!validTableName(name)) throw Error(Errc::NoTable, "no table named " + name);
   auto path = hv::fs::resolveNoCase(directory_ + name + ".DBF");
-  if (!path) throw Error(Errc::NoTable, "table " + name + ": no file " + name + ".DBF in " + directory_);
+  if (!path)
+    throw Error(Errc::NoTable, "table " + name + ": no file " + name + ".DBF in " + directory_);
   std::string sql = "CREATE VIRTUAL TABLE temp.\"" + name + "\" USING hvdbf(" + quote(*path) + ")";
   pending_->error.reset();
   int rc = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr);
@@ -177,13 +194,17 @@ void Database::execute(std::string_view sql) {
   sqlite3_finalize(stmt);
 }
 
-Recordset Database::query(std::string_view sql) { return Recordset(*this, prepare(sql)); }
+Recordset Database::query(std::string_view sql) {
+  return Recordset(*this, prepare(sql));
+}
 
 Recordset::Recordset(Recordset&& other) noexcept : db_(other.db_), stmt_(other.stmt_) {
   other.stmt_ = nullptr;
 }
 
-Recordset::~Recordset() { sqlite3_finalize(stmt_); }
+Recordset::~Recordset() {
+  sqlite3_finalize(stmt_);
+}
 
 bool Recordset::next() {
   int rc = sqlite3_step(stmt_);
@@ -192,7 +213,9 @@ bool Recordset::next() {
   db_->fail(rc, "query");
 }
 
-int Recordset::columnCount() const { return sqlite3_column_count(stmt_); }
+int Recordset::columnCount() const {
+  return sqlite3_column_count(stmt_);
+}
 
 std::string Recordset::text(int column) const {
   const auto* p = sqlite3_column_text(stmt_, column);

@@ -21,21 +21,31 @@ bool knownVersion(uint8_t v) {
   // dBase III (0x03, 0x83 with memo), dBase IV with memo (0x8B), FoxPro (0xF5), Visual FoxPro
   // (0x30, 0x31); all keep the same header and record layout for the field types below.
   switch (v) {
-    case 0x03: case 0x83: case 0x8B: case 0xF5: case 0x30: case 0x31: return true;
-    default: return false;
+    case 0x03:
+    case 0x83:
+    case 0x8B:
+    case 0xF5:
+    case 0x30:
+    case 0x31:
+      return true;
+    default:
+      return false;
   }
 }
 
 bool validName(std::string_view name) {
   if (name.empty()) return false;
   for (char c : name) {
-    bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
+    bool ok =
+        (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
     if (!ok) return false;
   }
   return true;
 }
 
-char upper(char c) { return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c; }
+char upper(char c) {
+  return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
+}
 
 std::string_view trimLeft(std::string_view s) {
   size_t i = 0;
@@ -78,18 +88,22 @@ std::string formatReal(double v, int decimals) {
 
 std::string encodeNumber(const Field& f, const Value& v) {
   switch (v.kind) {
-    case Value::Kind::Null: return std::string(f.width, ' ');
+    case Value::Kind::Null:
+      return std::string(f.width, ' ');
     case Value::Kind::Integer:
       if (f.decimals == 0) return rightAlign(std::to_string(v.integer), f);
       return rightAlign(formatReal(double(v.integer), f.decimals), f);
-    case Value::Kind::Real: return rightAlign(formatReal(v.real, f.decimals), f);
-    case Value::Kind::Text: break;
+    case Value::Kind::Real:
+      return rightAlign(formatReal(v.real, f.decimals), f);
+    case Value::Kind::Text:
+      break;
   }
   std::string_view t = trimRight(trimLeft(v.text));
   if (t.empty()) return std::string(f.width, ' ');
   bool hasPoint = false;
   if (!isDecimal(t, hasPoint)) {
-    throw Error(Errc::BadValue, "field " + f.name + " takes a number, not '" + std::string(t) + "'");
+    throw Error(Errc::BadValue,
+                "field " + f.name + " takes a number, not '" + std::string(t) + "'");
   }
   // Whole numbers keep every digit (a phone number must not pass through a double).
   if (!hasPoint && f.decimals == 0) {
@@ -103,17 +117,29 @@ std::string encodeNumber(const Field& f, const Value& v) {
 std::string encodeLogical(const Field& f, const Value& v) {
   std::string t;
   switch (v.kind) {
-    case Value::Kind::Null: return "?";
-    case Value::Kind::Integer: return v.integer ? "T" : "F";
-    case Value::Kind::Real: return v.real != 0 ? "T" : "F";
-    case Value::Kind::Text: t = std::string(trimRight(trimLeft(v.text))); break;
+    case Value::Kind::Null:
+      return "?";
+    case Value::Kind::Integer:
+      return v.integer ? "T" : "F";
+    case Value::Kind::Real:
+      return v.real != 0 ? "T" : "F";
+    case Value::Kind::Text:
+      t = std::string(trimRight(trimLeft(v.text)));
+      break;
   }
   if (t.empty()) return "?";
   if (t.size() == 1) {
     switch (upper(t[0])) {
-      case 'T': case 'Y': case '1': return "T";
-      case 'F': case 'N': case '0': return "F";
-      case '?': return "?";
+      case 'T':
+      case 'Y':
+      case '1':
+        return "T";
+      case 'F':
+      case 'N':
+      case '0':
+        return "F";
+      case '?':
+        return "?";
     }
   }
   throw Error(Errc::BadValue, "field " + f.name + " takes T or F, not '" + t + "'");
@@ -126,8 +152,10 @@ std::string encodeDate(const Field& f, const Value& v) {
   if (t.empty()) return std::string(f.width, ' ');
   std::string digits;
   for (char c : t) {
-    if (c >= '0' && c <= '9') digits += c;
-    else if (c != '-') digits += 'x';
+    if (c >= '0' && c <= '9')
+      digits += c;
+    else if (c != '-')
+      digits += 'x';
   }
   if (digits.size() != 8 || digits.find('x') != std::string::npos) {
     throw Error(Errc::BadValue, "field " + f.name + " takes a date YYYYMMDD, not '" + t + "'");
@@ -155,11 +183,13 @@ int Header::fieldIndex(std::string_view name) const {
 }
 
 Header parseHeader(std::span<const uint8_t> bytes, uint64_t fileSize, std::string_view table) {
-  if (bytes.size() < kFileHeaderSize || fileSize < kFileHeaderSize) damaged(table, "the file header is cut short");
+  if (bytes.size() < kFileHeaderSize || fileSize < kFileHeaderSize)
+    damaged(table, "the file header is cut short");
   Header h;
   h.version = bytes[0];
   if (!knownVersion(h.version)) {
-    throw Error(Errc::Unsupported, "table " + std::string(table) + ": not a dBase table (version byte " +
+    throw Error(Errc::Unsupported, "table " + std::string(table) +
+                                       ": not a dBase table (version byte " +
                                        std::to_string(h.version) + ")");
   }
   h.year = 1900 + bytes[1];
@@ -169,8 +199,10 @@ Header parseHeader(std::span<const uint8_t> bytes, uint64_t fileSize, std::strin
   h.headerLength = uint16_t(bytes[8] | (bytes[9] << 8));
   h.recordLength = uint16_t(bytes[10] | (bytes[11] << 8));
   h.languageDriver = bytes[29];
-  if (h.headerLength < kFileHeaderSize + kDescriptorSize + 1) damaged(table, "the header length is too small");
-  if (h.headerLength > fileSize || h.headerLength > bytes.size()) damaged(table, "the header runs past the end of the file");
+  if (h.headerLength < kFileHeaderSize + kDescriptorSize + 1)
+    damaged(table, "the header length is too small");
+  if (h.headerLength > fileSize || h.headerLength > bytes.size())
+    damaged(table, "the header runs past the end of the file");
   if (h.recordLength < 2) damaged(table, "the record length is too small");
 
   std::set<std::string> names;
@@ -201,8 +233,10 @@ Header parseHeader(std::span<const uint8_t> bytes, uint64_t fileSize, std::strin
         if (f.width < 1) damaged(table, "field " + f.name + " has no width");
         f.decimals = 0;  // some writers keep a high width byte here; this layer does not
         break;
-      case 'N': case 'F':
-        if (f.width < 1 || f.width > 32 || f.decimals >= f.width) damaged(table, "numeric field " + f.name + " has a bad width");
+      case 'N':
+      case 'F':
+        if (f.width < 1 || f.width > 32 || f.decimals >= f.width)
+          damaged(table, "numeric field " + f.name + " has a bad width");
         break;
       case 'L':
         if (f.width != 1) damaged(table, "logical field " + f.name + " is not 1 wide");
@@ -262,10 +296,12 @@ std::vector<uint8_t> buildHeader(Header& h) {
 Value decodeField(const Field& field, std::span<const uint8_t> record) {
   Value v;
   if (size_t(field.offset + field.width) > record.size()) return v;
-  std::string_view raw(reinterpret_cast<const char*>(record.data()) + field.offset, size_t(field.width));
+  std::string_view raw(reinterpret_cast<const char*>(record.data()) + field.offset,
+                       size_t(field.width));
   raw = raw.substr(0, raw.find('\0'));
   switch (field.type) {
-    case 'N': case 'F': {
+    case 'N':
+    case 'F': {
       std::string_view t = trimRight(trimLeft(raw));
       if (t.empty()) return v;
       bool hasPoint = false;
@@ -309,18 +345,31 @@ Value decodeField(const Field& field, std::span<const uint8_t> record) {
 
 std::string encodeField(const Field& field, const Value& value) {
   switch (field.type) {
-    case 'N': case 'F': return encodeNumber(field, value);
-    case 'L': return encodeLogical(field, value);
-    case 'D': return encodeDate(field, value);
-    case 'M': throw Error(Errc::Unsupported, "memo field " + field.name + " cannot be written");
-    default: break;
+    case 'N':
+    case 'F':
+      return encodeNumber(field, value);
+    case 'L':
+      return encodeLogical(field, value);
+    case 'D':
+      return encodeDate(field, value);
+    case 'M':
+      throw Error(Errc::Unsupported, "memo field " + field.name + " cannot be written");
+    default:
+      break;
   }
   std::string text;
   switch (value.kind) {
-    case Value::Kind::Null: break;
-    case Value::Kind::Integer: text = std::to_string(value.integer); break;
-    case Value::Kind::Real: text = formatReal(value.real, 6); break;
-    case Value::Kind::Text: text = value.text.substr(0, value.text.find('\0')); break;
+    case Value::Kind::Null:
+      break;
+    case Value::Kind::Integer:
+      text = std::to_string(value.integer);
+      break;
+    case Value::Kind::Real:
+      text = formatReal(value.real, 6);
+      break;
+    case Value::Kind::Text:
+      text = value.text.substr(0, value.text.find('\0'));
+      break;
   }
   text.resize(gbkCutLength(text, size_t(field.width)));
   text.append(size_t(field.width) - text.size(), ' ');

@@ -61,6 +61,27 @@ struct Value {
   std::string text;
 };
 
+inline Value textValue(std::string text) {
+  Value v;
+  v.kind = Value::Kind::Text;
+  v.text = std::move(text);
+  return v;
+}
+inline Value integerValue(int64_t i) {
+  Value v;
+  v.kind = Value::Kind::Integer;
+  v.integer = i;
+  return v;
+}
+inline Field makeField(std::string name, char type, int width, int decimals = 0) {
+  Field f;
+  f.name = std::move(name);
+  f.type = type;
+  f.width = width;
+  f.decimals = decimals;
+  return f;
+}
+
 // A field's value in a record (record includes the deletion flag).
 Value decodeField(const Field& field, std::span<const uint8_t> record);
 // The field's bytes for a value: exactly field.width bytes. Character values are cut on a GBK

@@ -60,7 +60,9 @@ struct Table {
     loaded = true;
   }
 
-  uint8_t* recordAt(size_t i) const { return file.get() + header.headerLength + i * header.recordLength; }
+  uint8_t* recordAt(size_t i) const {
+    return file.get() + header.headerLength + i * header.recordLength;
+  }
   std::span<const uint8_t> record(size_t i) const { return {recordAt(i), header.recordLength}; }
   // As dBase readers do, only records marked ' ' are live; '*' and any other mark are not.
   bool active(size_t i) const { return *recordAt(i) == uint8_t(kActive); }
@@ -94,8 +96,12 @@ struct Cursor : sqlite3_vtab_cursor {
   size_t index = 0;
 };
 
-VTab* vtabOf(sqlite3_vtab* v) { return static_cast<VTab*>(v); }
-VTab* vtabOf(sqlite3_vtab_cursor* c) { return static_cast<VTab*>(c->pVtab); }
+VTab* vtabOf(sqlite3_vtab* v) {
+  return static_cast<VTab*>(v);
+}
+VTab* vtabOf(sqlite3_vtab_cursor* c) {
+  return static_cast<VTab*>(c->pVtab);
+}
 
 int report(sqlite3_vtab* v, const Error& e) {
   VTab* t = vtabOf(v);
@@ -201,9 +207,15 @@ int xColumn(sqlite3_vtab_cursor* c, sqlite3_context* ctx, int column) {
   const Table& t = vtabOf(c)->table;
   Value v = decodeField(t.header.fields[size_t(column)], t.record(static_cast<Cursor*>(c)->index));
   switch (v.kind) {
-    case Value::Kind::Null: sqlite3_result_null(ctx); break;
-    case Value::Kind::Integer: sqlite3_result_int64(ctx, v.integer); break;
-    case Value::Kind::Real: sqlite3_result_double(ctx, v.real); break;
+    case Value::Kind::Null:
+      sqlite3_result_null(ctx);
+      break;
+    case Value::Kind::Integer:
+      sqlite3_result_int64(ctx, v.integer);
+      break;
+    case Value::Kind::Real:
+      sqlite3_result_double(ctx, v.real);
+      break;
     case Value::Kind::Text:
       sqlite3_result_text(ctx, v.text.data(), int(v.text.size()), SQLITE_TRANSIENT);
       break;
@@ -236,7 +248,8 @@ Value valueOf(const Field& f, sqlite3_value* v) {
 
 std::string buildRecord(const Header& h, sqlite3_value** values) {
   std::string record(1, kActive);
-  for (size_t i = 0; i < h.fields.size(); ++i) record += encodeField(h.fields[i], valueOf(h.fields[i], values[i]));
+  for (size_t i = 0; i < h.fields.size(); ++i)
+    record += encodeField(h.fields[i], valueOf(h.fields[i], values[i]));
   return record;
 }
 
@@ -260,7 +273,8 @@ int xUpdate(sqlite3_vtab* v, int argc, sqlite3_value** argv, sqlite3_int64* rowi
       *rowid = index;
     } else {
       auto index = sqlite3_value_int64(argv[0]);
-      if (sqlite3_value_int64(argv[1]) != index) throw Error(Errc::Sql, "a row's position cannot change");
+      if (sqlite3_value_int64(argv[1]) != index)
+        throw Error(Errc::Sql, "a row's position cannot change");
       std::string record = buildRecord(t.header, argv + 2);
       w.putRecord(int(index), record);
       if (t.loaded && uint64_t(index) < t.header.recordCount)
@@ -273,7 +287,9 @@ int xUpdate(sqlite3_vtab* v, int argc, sqlite3_value** argv, sqlite3_int64* rowi
   return SQLITE_OK;
 }
 
-int xBegin(sqlite3_vtab*) { return SQLITE_OK; }
+int xBegin(sqlite3_vtab*) {
+  return SQLITE_OK;
+}
 
 int xSync(sqlite3_vtab* v) {
   VTab* vt = vtabOf(v);
@@ -320,6 +336,8 @@ const sqlite3_module kModule = {
 
 }  // namespace
 
-const sqlite3_module& tableModule() { return kModule; }
+const sqlite3_module& tableModule() {
+  return kModule;
+}
 
 }  // namespace hv::dbf

@@ -158,7 +158,9 @@ SAOffset hookTell(SAFile file) {
   return pos < 0 ? 0 : SAOffset(pos);
 }
 
-int hookFlush(SAFile) { return 0; }  // nothing is buffered; Writer::sync makes writes durable
+int hookFlush(SAFile) {
+  return 0;
+}  // nothing is buffered; Writer::sync makes writes durable
 
 int hookClose(SAFile file) {
   auto* f = reinterpret_cast<HookFile*>(file);
@@ -167,11 +169,17 @@ int hookClose(SAFile file) {
   return rc;
 }
 
-int hookRemove(const char*) { return 0; }  // shapelib only ever removes a ".cpg" beside the file
+int hookRemove(const char*) {
+  return 0;
+}  // shapelib only ever removes a ".cpg" beside the file
 
-void hookError(const char* message) { tError = message ? message : "shapelib error"; }
+void hookError(const char* message) {
+  tError = message ? message : "shapelib error";
+}
 
-double hookAtof(const char* s) { return std::strtod(s, nullptr); }
+double hookAtof(const char* s) {
+  return std::strtod(s, nullptr);
+}
 
 SAHooks hooks() {
   SAHooks h{};
@@ -216,7 +224,7 @@ bool sameLayout(const Header& a, const Header& b) {
 
 Date today() {
   std::time_t t = std::time(nullptr);
-  std::tm tm {};
+  std::tm tm{};
   localtime_r(&t, &tm);
   return {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday};
 }
@@ -224,11 +232,21 @@ Date today() {
 void checkFieldSpec(const Field& f) {
   bool ok = f.name.size() <= 10 && !f.name.empty();
   switch (f.type) {
-    case 'C': ok = ok && f.width >= 1 && f.width <= 254 && f.decimals == 0; break;
-    case 'N': case 'F': ok = ok && f.width >= 1 && f.width <= 32 && f.decimals < f.width; break;
-    case 'L': ok = ok && f.width == 1; break;
-    case 'D': ok = ok && f.width == 8; break;
-    default: ok = false;
+    case 'C':
+      ok = ok && f.width >= 1 && f.width <= 254 && f.decimals == 0;
+      break;
+    case 'N':
+    case 'F':
+      ok = ok && f.width >= 1 && f.width <= 32 && f.decimals < f.width;
+      break;
+    case 'L':
+      ok = ok && f.width == 1;
+      break;
+    case 'D':
+      ok = ok && f.width == 8;
+      break;
+    default:
+      ok = false;
   }
   if (!ok) throw Error(Errc::Unsupported, "field " + f.name + " cannot be created as given");
 }
@@ -241,9 +259,9 @@ Writer::Writer(const std::string& path, const Header& expected) : path_(path) {
     TargetScope scope(path_, true);
     handle_ = DBFOpenLL(path_.c_str(), "rb+", &h);
     if (!handle_) {
-      Errc code = tError.find("locked") != std::string::npos ? Errc::Locked
+      Errc code = tError.find("locked") != std::string::npos        ? Errc::Locked
                   : tError.find("cannot open") != std::string::npos ? Errc::Io
-                                                                     : Errc::Damaged;
+                                                                    : Errc::Damaged;
       throw Error(code, path_ + ": " + (tError.empty() ? "cannot be opened" : tError));
     }
   }
@@ -273,7 +291,9 @@ void Writer::check(bool ok, const char* what) {
   throw Error(Errc::Io, path_ + ": " + what + " failed: " + why);
 }
 
-int Writer::recordCount() const { return handle_->nRecords; }
+int Writer::recordCount() const {
+  return handle_->nRecords;
+}
 
 void Writer::putRecord(int index, std::string_view record) {
   if (record.size() != header_.recordLength || index < 0 || index > handle_->nRecords) {
@@ -297,7 +317,9 @@ void Writer::flush() {
   check(true, "updating the header");
 }
 
-void Writer::sync() { check(fdatasync(file_->fd) == 0 || errno == EINVAL, "flushing"); }
+void Writer::sync() {
+  check(fdatasync(file_->fd) == 0 || errno == EINVAL, "flushing");
+}
 
 void createTable(const std::string& path, const std::vector<Field>& fields,
                  const std::vector<std::vector<Value>>& rows, Date date) {

@@ -25,9 +25,9 @@ class HV_EXPORT CFeeConfig {
   struct Item {
     std::string name;
     std::string shownName;
-    int fixedCharge = 0;       // tenths of the shown unit
-    float perMessage = 0;      // tenths of the shown unit
-    std::string format;        // printf-style: a text, then a real; ends in "\n"
+    int fixedCharge = 0;   // tenths of the shown unit
+    float perMessage = 0;  // tenths of the shown unit
+    std::string format;    // printf-style: a text, then a real; ends in "\n"
   };
   const std::vector<Item>& items() const { return items_; }
 

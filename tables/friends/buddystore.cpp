@@ -9,45 +9,27 @@
 #include <string>
 
 #include "tables/dbf/dbf.h"
-#include "utils/arraytable.h"
+#include "tables/dbf/ownedrecords.h"
 #include "utils/function.h"
 
 using hv::FriendRecord;
 
-// The friends as loaded, plus the changes made through this handle. A deleted friend leaves an
-// empty entry, so the indexes the dialogs hold stay valid.
-class FriendsTable : public CArrayTable {
+// The friends as loaded, plus the changes made through this handle.
+class FriendsTable : public hv::dbf::OwnedRecords<FriendRecord> {
  public:
-  explicit FriendsTable(std::string connection)
-      : CArrayTable(1024), connection_(std::move(connection)) {}
-  ~FriendsTable() override { FreeAll(); }
-
-  bool Remove(int index) override {
-    delete At(index);
-    return CArrayTable::Remove(index);
-  }
-  void RemoveAll() override {
-    FreeAll();
-    CArrayTable::RemoveAll();
-  }
-
-  FriendRecord* At(int index) const { return static_cast<FriendRecord*>(GetData(index)); }
+  explicit FriendsTable(std::string connection) : connection_(std::move(connection)) {}
   const std::string& connection() const { return connection_; }
   static constexpr const char* kTable = "FRIENDS";
 
  private:
-  void FreeAll() {
-    for (int i = 0; i < GetCount(); ++i) {
-      delete At(i);
-      SetData(i, nullptr);
-    }
-  }
   std::string connection_;
 };
 
 namespace {
 
-std::string text(const char* field, size_t width) { return hv::fieldText(field, width); }
+std::string text(const char* field, size_t width) {
+  return hv::fieldText(field, width);
+}
 #define FIELD(rec, name) text((rec).name, sizeof((rec).name))
 
 std::string rightTrimmed(std::string s) {
@@ -155,9 +137,13 @@ FriendsTable* FLOpen(const char* folder) {
   }
 }
 
-void FLClose(FriendsTable* table) { delete table; }
+void FLClose(FriendsTable* table) {
+  delete table;
+}
 
-int FLGetCount(FriendsTable* table) { return table ? table->GetCount() : kFLRefused; }
+int FLGetCount(FriendsTable* table) {
+  return table ? table->GetCount() : kFLRefused;
+}
 
 int FLGetInfo(FriendsTable* table, int index, FriendRecord* out) {
   if (!table || !out) return kFLRefused;
@@ -211,7 +197,6 @@ int FLDelInfo(FriendsTable* table, int index) {
   FriendRecord* stored = table->At(index);
   if (!stored) return kFLRefused;
   if (!run(*table, deleteStatement(*stored))) return kFLDatabaseError;
-  delete stored;
-  table->SetData(index, nullptr);
+  table->Clear(index);
   return 0;
 }

@@ -18,7 +18,9 @@ std::string trimmed(std::string s) {
   return s.substr(b, s.find_last_not_of(' ') - b + 1);
 }
 
-int number(const std::string& s) { return std::atoi(s.c_str()); }
+int number(const std::string& s) {
+  return std::atoi(s.c_str());
+}
 
 // Turns the table layer's failures into the exception the modules catch.
 template <typename Load>
@@ -52,7 +54,9 @@ bool equalsNoCase(std::string_view a, std::string_view b) {
   return true;
 }
 
-bool flashFit(const CPhone2Image::Row& r) { return equalsNoCase(r.flashfit, "Y"); }
+bool flashFit(const CPhone2Image::Row& r) {
+  return equalsNoCase(r.flashfit, "Y");
+}
 
 }  // namespace
 

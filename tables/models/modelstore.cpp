@@ -6,34 +6,13 @@
 
 #include "platform/fs.h"
 #include "tables/dbf/dbf.h"
-#include "utils/arraytable.h"
+#include "tables/dbf/ownedrecords.h"
 #include "utils/function.h"
 
 using hv::ModelRecord;
 
-// The phone models in the order the table gave them; owns its records.
-class ModelList : public CArrayTable {
- public:
-  ModelList() : CArrayTable(1024) {}
-  ~ModelList() override { FreeAll(); }
-  bool Remove(int index) override {
-    delete At(index);
-    return CArrayTable::Remove(index);
-  }
-  void RemoveAll() override {
-    FreeAll();
-    CArrayTable::RemoveAll();
-  }
-  ModelRecord* At(int index) const { return static_cast<ModelRecord*>(GetData(index)); }
-
- private:
-  void FreeAll() {
-    for (int i = 0; i < GetCount(); ++i) {
-      delete At(i);
-      SetData(i, nullptr);
-    }
-  }
-};
+// The phone models in the order the table gave them.
+class ModelList : public hv::dbf::OwnedRecords<ModelRecord> {};
 
 namespace {
 // Trailing blanks go; leading blanks are part of the value.
@@ -65,7 +44,9 @@ ModelList* PLOpen() {
   }
 }
 
-int PLGetCount(ModelList* list) { return list ? list->GetCount() : -1; }
+int PLGetCount(ModelList* list) {
+  return list ? list->GetCount() : -1;
+}
 
 int PLGetInfo(ModelList* list, int index, ModelRecord* out) {
   if (!list || !out) return -1;
@@ -87,4 +68,6 @@ int PLGetInfoWithPhoneType(ModelList* list, const char* phoneType, ModelRecord* 
   return -1;
 }
 
-void PLClose(ModelList* list) { delete list; }
+void PLClose(ModelList* list) {
+  delete list;
+}

@@ -1,3 +1,6 @@
+#include "tables/dbf/dbf.h"
+
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -8,7 +11,6 @@
 #include <thread>
 
 #include "platform/gbk.h"
-#include "tables/dbf/dbf.h"
 #include "tables/dbf/format.h"
 #include "tables/dbf/tests/testkit.h"
 #include "tables/dbf/writer.h"
@@ -25,28 +27,9 @@ using hv::dbf::Value;
 using hv::tabletest::readAll;
 using hv::tabletest::TempDir;
 
-Field field(const char* name, char type, int width, int decimals = 0) {
-  Field f;
-  f.name = name;
-  f.type = type;
-  f.width = width;
-  f.decimals = decimals;
-  return f;
+std::string connection(const TempDir& dir) {
+  return CFunction::GetDBFConnectionString(dir.path());
 }
-Value text(std::string s) {
-  Value v;
-  v.kind = Value::Kind::Text;
-  v.text = std::move(s);
-  return v;
-}
-Value integer(int64_t i) {
-  Value v;
-  v.kind = Value::Kind::Integer;
-  v.integer = i;
-  return v;
-}
-
-std::string connection(const TempDir& dir) { return CFunction::GetDBFConnectionString(dir.path()); }
 
 // Every row of a query, values joined by "|".
 std::vector<std::string> rows(Database& db, const std::string& sql) {
@@ -72,14 +55,19 @@ Errc errorOf(const std::function<void()>& f) {
 
 // NAME C(10), NUM N(11), NOTE C(9): the shapes of the friends table's fields.
 void makeSample(const std::string& path) {
-  hv::dbf::createTable(path, {field("NAME", 'C', 10), field("NUM", 'N', 11), field("NOTE", 'C', 9)},
+  hv::dbf::createTable(path,
+                       {hv::dbf::makeField("NAME", 'C', 10), hv::dbf::makeField("NUM", 'N', 11),
+                        hv::dbf::makeField("NOTE", 'C', 9)},
                        {}, {2003, 9, 1});
 }
 
 TEST(DbfLayout, NewTableIsDbaseIIIByteForByte) {
   TempDir dir;
-  hv::dbf::createTable(dir / "T.DBF", {field("NAME", 'C', 6), field("NUM", 'N', 5)},
-                       {{text("ab"), integer(12)}, {text(T("中文")), integer(-3)}}, {2003, 9, 1});
+  hv::dbf::createTable(dir / "T.DBF",
+                       {hv::dbf::makeField("NAME", 'C', 6), hv::dbf::makeField("NUM", 'N', 5)},
+                       {{hv::dbf::textValue("ab"), hv::dbf::integerValue(12)},
+                        {hv::dbf::textValue(T("中文")), hv::dbf::integerValue(-3)}},
+                       {2003, 9, 1});
   std::string expected;
   // File header: version 3, 2003-09-01 (years since 1900), 2 records, header 32 + 2 x 32 + 1 =
   // 97 bytes, records 1 + 6 + 5 = 12 bytes, language driver 0x7A (code page 936).
@@ -209,7 +197,11 @@ TEST(DbfDamage, DamagedFilesAreRefusedAndNeverWritten) {
       {"cut inside the header", [](std::string& s) { s.resize(20); }},
       {"cut inside the field list", [](std::string& s) { s.resize(60); }},
       {"cut inside the records", [](std::string& s) { s.resize(s.size() - 10); }},
-      {"header length past the end", [](std::string& s) { s[8] = '\xFF'; s[9] = '\x7F'; }},
+      {"header length past the end",
+       [](std::string& s) {
+         s[8] = '\xFF';
+         s[9] = '\x7F';
+       }},
       {"record length not the fields'", [](std::string& s) { s[10] = 5; }},
       {"no end of the field list", [](std::string& s) { s[128] = 'X'; }},
       {"record count too large", [](std::string& s) { s[6] = 1; }},
@@ -253,7 +245,8 @@ TEST(DbfCrash, KilledWriterNeverLeavesAFileReadersReject) {
         for (int i = 0; i < 100000; ++i) {
           Database db(connection(dir));
           std::string n = std::to_string(round * 100000 + i);
-          db.execute("INSERT INTO PEOPLE(NAME,NUM,NOTE) VALUES('" + T("朋友") + n + "'," + n + ",'n')");
+          db.execute("INSERT INTO PEOPLE(NAME,NUM,NOTE) VALUES('" + T("朋友") + n + "'," + n +
+                     ",'n')");
           if (i % 3 == 1) db.execute("UPDATE PEOPLE SET NOTE='" + T("改过") + "' WHERE NUM=" + n);
           if (i % 3 == 2) db.execute("DELETE FROM PEOPLE WHERE NUM=" + n);
         }
@@ -290,6 +283,34 @@ print('ok %d' % (len(sys.argv) - 1))
 )",
                                  copies);
   EXPECT_EQ(r.output, "ok 24\n");
+}
+
+// Writers take the file's lock for a statement; a second writer waits for it instead of
+// interleaving its writes.
+TEST(DbfLocking, WriterWaitsForAnotherWritersLock) {
+  TempDir dir;
+  makeSample(dir / "PEOPLE.DBF");
+  int fd = hv::fs::open(dir / "PEOPLE.DBF", O_RDWR);
+  ASSERT_GE(fd, 0);
+  struct flock fl {};
+  fl.l_type = F_WRLCK;
+  fl.l_whence = SEEK_SET;
+  ASSERT_EQ(fcntl(fd, F_OFD_SETLK, &fl), 0);
+  std::thread release([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    // While holding the lock, append a record the way a writer does: record, then count.
+    std::string record = " held                2" + std::string(9, ' ') + "\x1A";
+    EXPECT_EQ(pwrite(fd, record.data(), record.size(), 129), ssize_t(record.size()));
+    EXPECT_EQ(pwrite(fd, "\x01", 1, 4), 1);
+    ::close(fd);
+  });
+  Database db(connection(dir));
+  EXPECT_NO_THROW(db.execute("INSERT INTO PEOPLE(NAME,NUM) VALUES('late',1)"));
+  release.join();
+  // The waiting writer read the header only once it had the lock, so it appended after the
+  // lock holder's record instead of over it.
+  EXPECT_EQ(rows(db, "SELECT NAME, NUM FROM PEOPLE"),
+            (std::vector<std::string>{"held|2", "late|1"}));
 }
 
 TEST(DbfErrors, EveryCodeHasItsText) {

@@ -56,33 +56,19 @@ std::vector<std::vector<std::string>> readSource(const std::string& path, size_t
   return rows;
 }
 
-Field field(const char* name, char type, int width, int decimals = 0) {
-  Field f;
-  f.name = name;
-  f.type = type;
-  f.width = width;
-  f.decimals = decimals;
-  return f;
-}
-
-Value text(const std::string& s) {
-  Value v;
-  v.kind = Value::Kind::Text;
-  v.text = s;
-  return v;
-}
-
 void imageTypes(const std::string& src, const std::string& out) {
   std::vector<Field> fields = {
-      field("IMAGETYPE", 'C', 43),  field("IMAGENAME", 'C', 43), field("PICWIDTH", 'N', 5),
-      field("PICHEIGHT", 'N', 5),   field("XSCALE", 'N', 5),     field("YSCALE", 'N', 5),
-      field("X0", 'N', 5),          field("Y0", 'N', 5),         field("COLOR", 'N', 3),
-      field("FILEPATH", 'C', 103),  field("MODULEPATH", 'C', 103), field("WTYPE", 'C', 3),
-      field("FILETYPE", 'C', 23),   field("SMSCOUNT", 'N', 3)};
+      hv::dbf::makeField("IMAGETYPE", 'C', 43),   hv::dbf::makeField("IMAGENAME", 'C', 43),
+      hv::dbf::makeField("PICWIDTH", 'N', 5),     hv::dbf::makeField("PICHEIGHT", 'N', 5),
+      hv::dbf::makeField("XSCALE", 'N', 5),       hv::dbf::makeField("YSCALE", 'N', 5),
+      hv::dbf::makeField("X0", 'N', 5),           hv::dbf::makeField("Y0", 'N', 5),
+      hv::dbf::makeField("COLOR", 'N', 3),        hv::dbf::makeField("FILEPATH", 'C', 103),
+      hv::dbf::makeField("MODULEPATH", 'C', 103), hv::dbf::makeField("WTYPE", 'C', 3),
+      hv::dbf::makeField("FILETYPE", 'C', 23),    hv::dbf::makeField("SMSCOUNT", 'N', 3)};
   std::vector<std::vector<Value>> rows;
   for (const auto& r : readSource(src + "/imagetypes.txt", fields.size())) {
     std::vector<Value> row;
-    for (const auto& cell : r) row.push_back(text(cell));
+    for (const auto& cell : r) row.push_back(hv::dbf::textValue(cell));
     rows.push_back(std::move(row));
   }
   hv::dbf::createTable(out + "/IMAGETYP.DBF", fields, rows, kTableDate);
@@ -95,7 +81,7 @@ void phones(const std::string& src, const std::string& out) {
   std::map<std::string, std::vector<std::string>> models;
   for (const auto& r : source) {
     const std::string &maker = r[0], &type = r[1], &name = r[2];
-    phoneRows.push_back({text(type), text(name)});
+    phoneRows.push_back({hv::dbf::textValue(type), hv::dbf::textValue(name)});
     if (!models.count(maker)) makers.push_back(maker);
     models[maker].push_back(name);
     std::stringstream ss(r[3]);
@@ -103,22 +89,27 @@ void phones(const std::string& src, const std::string& out) {
     while (ss >> t) {
       bool flash = t.back() == '*';
       if (flash) t.pop_back();
-      pairRows.push_back({text(type), text(t), text(flash ? "Y" : "N")});
+      pairRows.push_back(
+          {hv::dbf::textValue(type), hv::dbf::textValue(t), hv::dbf::textValue(flash ? "Y" : "N")});
     }
   }
-  hv::dbf::createTable(out + "/PHONE.DBF", {field("PHONETYPE", 'C', 20), field("PHONENAME", 'C', 50)},
-                       phoneRows, kTableDate);
-  hv::dbf::createTable(out + "/PHONEIMA.DBF",
-                       {field("PHONETYPE", 'C', 20), field("IMAGETYPE", 'C', 43),
-                        field("FLASHFIT", 'C', 1)},
-                       pairRows, kTableDate);
+  hv::dbf::createTable(
+      out + "/PHONE.DBF",
+      {hv::dbf::makeField("PHONETYPE", 'C', 20), hv::dbf::makeField("PHONENAME", 'C', 50)},
+      phoneRows, kTableDate);
+  hv::dbf::createTable(
+      out + "/PHONEIMA.DBF",
+      {hv::dbf::makeField("PHONETYPE", 'C', 20), hv::dbf::makeField("IMAGETYPE", 'C', 43),
+       hv::dbf::makeField("FLASHFIT", 'C', 1)},
+      pairRows, kTableDate);
 
   std::string ini = hv::T(
       "; 手机型号选择框的厂商分组，由 tablegen 从 phones.txt 生成。\r\n"
       "; [COMPANY] 按显示顺序列出厂商：COUNT=厂商数，COMPANY1..COMPANYn=厂商名。\r\n"
       "; 每个厂商一节，节名为厂商名：COUNT=型号数，PHONE1..PHONEn=型号名（PHONE 表第二列）。\r\n");
   ini += "[COMPANY]\r\nCOUNT=" + std::to_string(makers.size()) + "\r\n";
-  for (size_t i = 0; i < makers.size(); ++i) ini += "COMPANY" + std::to_string(i + 1) + "=" + makers[i] + "\r\n";
+  for (size_t i = 0; i < makers.size(); ++i)
+    ini += "COMPANY" + std::to_string(i + 1) + "=" + makers[i] + "\r\n";
   for (const auto& m : makers) {
     ini += "\r\n[" + m + "]\r\nCOUNT=" + std::to_string(models[m].size()) + "\r\n";
     for (size_t i = 0; i < models[m].size(); ++i)
@@ -132,10 +123,12 @@ void phones(const std::string& src, const std::string& out) {
 void friendsTemplate(const std::string& out) {
   // Each character field holds what its FriendRecord field holds (its width less the NUL).
   std::vector<Field> fields = {
-      field("Id", 'N', 11),         field("Mobilenum", 'N', 11), field("Mobiletype", 'C', 29),
-      field("Nickname", 'C', 19),   field("Name", 'C', 21),      field("Age", 'N', 11),
-      field("Sex", 'C', 9),         field("Email", 'C', 29),     field("QQ", 'C', 14),
-      field("MSN", 'C', 29),        field("Address", 'C', 29),   field("Postcode", 'C', 8)};
+      hv::dbf::makeField("Id", 'N', 11),         hv::dbf::makeField("Mobilenum", 'N', 11),
+      hv::dbf::makeField("Mobiletype", 'C', 29), hv::dbf::makeField("Nickname", 'C', 19),
+      hv::dbf::makeField("Name", 'C', 21),       hv::dbf::makeField("Age", 'N', 11),
+      hv::dbf::makeField("Sex", 'C', 9),         hv::dbf::makeField("Email", 'C', 29),
+      hv::dbf::makeField("QQ", 'C', 14),         hv::dbf::makeField("MSN", 'C', 29),
+      hv::dbf::makeField("Address", 'C', 29),    hv::dbf::makeField("Postcode", 'C', 8)};
   hv::dbf::createTable(out + "/FRIENDS.DBF", fields, {}, kTableDate);
 }
 

@@ -1,10 +1,9 @@
-#include "tables/fees/feeconfig.h"
-
 #include <gtest/gtest.h>
 
 #include "platform/fs.h"
 #include "platform/gbk.h"
 #include "tables/dbf/tests/testkit.h"
+#include "tables/fees/feeconfig.h"
 
 namespace {
 
@@ -49,19 +48,20 @@ TEST_F(FeeTest, FeeIsCountTimesChargePlusFixedInTenths) {
 
 TEST_F(FeeTest, ListsSplitAtEverySeparator) {
   CFeeConfig fee;
-  fee.Init(write("[YEWU_LIST]\n"
-                 "ITEM1=A;Shown A;0;1;F\n"
-                 "ITEM2=B;Shown B;0;2;F;extra\n"
-                 "ITEM3=;Empty name;0;3;F\n"
-                 "ITEM4=short;only;three\n"
-                 "ITEM5=C;Shown C;0;4;F\n"
-                 "[FORMAT]\nF=%s:%.1f\n"
-                 "[INFOTYPE2YEWU]\n"
-                 "twice=A;A\n"
-                 "gap=A;;B\n"
-                 "trailing=B;\n"
-                 "unknown=X;C\n"
-                 "lower=a\n"));
+  fee.Init(
+      write("[YEWU_LIST]\n"
+            "ITEM1=A;Shown A;0;1;F\n"
+            "ITEM2=B;Shown B;0;2;F;extra\n"
+            "ITEM3=;Empty name;0;3;F\n"
+            "ITEM4=short;only;three\n"
+            "ITEM5=C;Shown C;0;4;F\n"
+            "[FORMAT]\nF=%s:%.1f\n"
+            "[INFOTYPE2YEWU]\n"
+            "twice=A;A\n"
+            "gap=A;;B\n"
+            "trailing=B;\n"
+            "unknown=X;C\n"
+            "lower=a\n"));
   // An item needs five fields; the one with three is skipped, the following ones are read.
   ASSERT_EQ(fee.items().size(), 4u);
   EXPECT_EQ(fee.items()[1].name, "B");
@@ -84,34 +84,37 @@ TEST_F(FeeTest, ItemKeysStopAtTheFirstGap) {
 
 TEST_F(FeeTest, EachKindIsReadFromTheFileOnce) {
   CFeeConfig fee;
-  fee.Init(write("[YEWU_LIST]\nITEM1=A;a;0;1;F\nITEM2=B;b;0;1;F\n[FORMAT]\nF=%s %.1f\n"
-                 "[INFOTYPE2YEWU]\ntext=A\nflash=\n"));
+  fee.Init(
+      write("[YEWU_LIST]\nITEM1=A;a;0;1;F\nITEM2=B;b;0;1;F\n[FORMAT]\nF=%s %.1f\n"
+            "[INFOTYPE2YEWU]\ntext=A\nflash=\n"));
   EXPECT_EQ(fee.ConstructFee("text", 1), "a 0.1\n");
   EXPECT_EQ(fee.ConstructFee("flash", 1), "");
-  write("[YEWU_LIST]\nITEM1=A;a;0;1;F\nITEM2=B;b;0;1;F\n[FORMAT]\nF=%s %.1f\n"
-        "[INFOTYPE2YEWU]\ntext=B\nflash=A\n");
+  write(
+      "[YEWU_LIST]\nITEM1=A;a;0;1;F\nITEM2=B;b;0;1;F\n[FORMAT]\nF=%s %.1f\n"
+      "[INFOTYPE2YEWU]\ntext=B\nflash=A\n");
   EXPECT_EQ(fee.ConstructFee("text", 1), "a 0.1\n");
   EXPECT_EQ(fee.ConstructFee("flash", 1), "") << "an empty list is cached too";
 }
 
 TEST_F(FeeTest, FormatsThatCouldMisuseTheArgumentsAreNotUsed) {
   CFeeConfig fee;
-  fee.Init(write("[YEWU_LIST]\n"
-                 "ITEM1=OK;ok;0;1;GOOD\n"
-                 "ITEM2=N;n;0;1;WRITES\n"
-                 "ITEM3=S;s;0;1;TWOTEXTS\n"
-                 "ITEM4=W;w;0;1;WIDE\n"
-                 "ITEM5=R;r;0;1;REVERSED\n"
-                 "ITEM6=P;p;0;1;PERCENT\n"
-                 "ITEM7=T;t;0;1;TEXTONLY\n"
-                 "[FORMAT]\n"
-                 "GOOD=%-8s|%+6.2lf\n"
-                 "WRITES=%s%n\n"
-                 "TWOTEXTS=%s%s\n"
-                 "WIDE=%s%99999f\n"
-                 "REVERSED=%f%s\n"
-                 "PERCENT=100%% %s %g\n"
-                 "TEXTONLY=%s\n"));
+  fee.Init(
+      write("[YEWU_LIST]\n"
+            "ITEM1=OK;ok;0;1;GOOD\n"
+            "ITEM2=N;n;0;1;WRITES\n"
+            "ITEM3=S;s;0;1;TWOTEXTS\n"
+            "ITEM4=W;w;0;1;WIDE\n"
+            "ITEM5=R;r;0;1;REVERSED\n"
+            "ITEM6=P;p;0;1;PERCENT\n"
+            "ITEM7=T;t;0;1;TEXTONLY\n"
+            "[FORMAT]\n"
+            "GOOD=%-8s|%+6.2lf\n"
+            "WRITES=%s%n\n"
+            "TWOTEXTS=%s%s\n"
+            "WIDE=%s%99999f\n"
+            "REVERSED=%f%s\n"
+            "PERCENT=100%% %s %g\n"
+            "TEXTONLY=%s\n"));
   std::vector<std::string> names;
   for (const auto& item : fee.items()) names.push_back(item.name);
   EXPECT_EQ(names, (std::vector<std::string>{"OK", "P", "T"}));
@@ -126,7 +129,8 @@ TEST_F(FeeTest, MissingFileGivesEmptyNotices) {
 
 TEST_F(FeeTest, GbkTextPassesThrough) {
   CFeeConfig fee;
-  fee.Init(write(hv::T("[YEWU_LIST]\nITEM1=A;短信费;0;1;F\n[FORMAT]\nF=%s：%.1f元\n[INFOTYPE2YEWU]\ntext=A\n")));
+  fee.Init(write(hv::T(
+      "[YEWU_LIST]\nITEM1=A;短信费;0;1;F\n[FORMAT]\nF=%s：%.1f元\n[INFOTYPE2YEWU]\ntext=A\n")));
   EXPECT_EQ(fee.ConstructFee("text", 2), hv::T("短信费：0.2元\n"));
 }
 

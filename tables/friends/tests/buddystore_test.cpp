@@ -15,7 +15,9 @@ using hv::tabletest::TempDir;
 constexpr const char* kUser = "13900000000";
 
 // For passing a record made on the spot.
-const FriendRecord* ptr(const FriendRecord& r) { return &r; }
+const FriendRecord* ptr(const FriendRecord& r) {
+  return &r;
+}
 
 // A fresh home holding the user's folder with a copy of the shipped empty template.
 class FriendsTest : public ::testing::Test {
@@ -79,7 +81,8 @@ TEST_F(FriendsTest, DeletedFriendLeavesAnEmptyEntry) {
   FriendsTable* t = FLOpen(kUser);
   ASSERT_NE(t, nullptr);
   for (int i = 0; i < 5; ++i) {
-    ASSERT_EQ(FLAddInfo(t, ptr(record("1380000000" + std::to_string(i), "f" + std::to_string(i)))), i);
+    ASSERT_EQ(FLAddInfo(t, ptr(record("1380000000" + std::to_string(i), "f" + std::to_string(i)))),
+              i);
   }
   ASSERT_EQ(FLDelInfo(t, 2), 0);
   EXPECT_EQ(FLGetCount(t), 5);

@@ -15,15 +15,6 @@ using hv::dbf::Value;
 using hv::tabletest::TempDir;
 using List = std::vector<std::string>;
 
-Value v(const std::string& s) {
-  Value x;
-  x.kind = Value::Kind::Text;
-  x.text = s;
-  return x;
-}
-Field c(const char* name, int width) { return Field{name, 'C', width, 0, 0}; }
-Field n(const char* name, int width) { return Field{name, 'N', width, 0, 0}; }
-
 struct Type {
   std::string key, name;
   int w, h, color;
@@ -44,24 +35,39 @@ class ImageTablesTest : public ::testing::Test {
     };
     std::vector<std::vector<Value>> rows;
     for (const auto& t : types) {
-      rows.push_back({v("  " + t.key + " "), v(" " + t.name), v(std::to_string(t.w)),
-                      v(std::to_string(t.h)), v("200"), v("150"), v("3"), v("4"),
-                      v(std::to_string(t.color)), v("logo.bmp"), v("libLogopack.so"), v("SMS"),
-                      v(t.filetype), v("2")});
+      rows.push_back({hv::dbf::textValue("  " + t.key + " "), hv::dbf::textValue(" " + t.name),
+                      hv::dbf::textValue(std::to_string(t.w)),
+                      hv::dbf::textValue(std::to_string(t.h)), hv::dbf::textValue("200"),
+                      hv::dbf::textValue("150"), hv::dbf::textValue("3"), hv::dbf::textValue("4"),
+                      hv::dbf::textValue(std::to_string(t.color)), hv::dbf::textValue("logo.bmp"),
+                      hv::dbf::textValue("libLogopack.so"), hv::dbf::textValue("SMS"),
+                      hv::dbf::textValue(t.filetype), hv::dbf::textValue("2")});
     }
-    hv::dbf::createTable(dir_ / "IMAGETYP.DBF",
-                         {c("IMAGETYPE", 43), c("IMAGENAME", 43), n("PICWIDTH", 5),
-                          n("PICHEIGHT", 5), n("XSCALE", 5), n("YSCALE", 5), n("X0", 5), n("Y0", 5),
-                          n("COLOR", 3), c("FILEPATH", 103), c("MODULEPATH", 103), c("WTYPE", 3),
-                          c("FILETYPE", 40), n("SMSCOUNT", 3)},
-                         rows, {2003, 9, 1});
-    hv::dbf::createTable(dir_ / "PHONEIMA.DBF", {c("PHONETYPE", 20), c("IMAGETYPE", 43), c("FLASHFIT", 1)},
-                         {{v("Nokia7650"), v("nokia_op_logo"), v("N")},
-                          {v("Nokia7650"), v("colour_128"), v("y")},
-                          {v("Motorola388"), v("motorola_388_big"), v("N")},
-                          {v("Nokia3310"), v("nokia_op_logo"), v("")},
-                          {v("\x81\x41"), v("nokia_picture"), v("Y")}},
-                         {2003, 9, 1});
+    hv::dbf::createTable(
+        dir_ / "IMAGETYP.DBF",
+        {hv::dbf::makeField("IMAGETYPE", 'C', 43), hv::dbf::makeField("IMAGENAME", 'C', 43),
+         hv::dbf::makeField("PICWIDTH", 'N', 5), hv::dbf::makeField("PICHEIGHT", 'N', 5),
+         hv::dbf::makeField("XSCALE", 'N', 5), hv::dbf::makeField("YSCALE", 'N', 5),
+         hv::dbf::makeField("X0", 'N', 5), hv::dbf::makeField("Y0", 'N', 5),
+         hv::dbf::makeField("COLOR", 'N', 3), hv::dbf::makeField("FILEPATH", 'C', 103),
+         hv::dbf::makeField("MODULEPATH", 'C', 103), hv::dbf::makeField("WTYPE", 'C', 3),
+         hv::dbf::makeField("FILETYPE", 'C', 40), hv::dbf::makeField("SMSCOUNT", 'N', 3)},
+        rows, {2003, 9, 1});
+    hv::dbf::createTable(
+        dir_ / "PHONEIMA.DBF",
+        {hv::dbf::makeField("PHONETYPE", 'C', 20), hv::dbf::makeField("IMAGETYPE", 'C', 43),
+         hv::dbf::makeField("FLASHFIT", 'C', 1)},
+        {{hv::dbf::textValue("Nokia7650"), hv::dbf::textValue("nokia_op_logo"),
+          hv::dbf::textValue("N")},
+         {hv::dbf::textValue("Nokia7650"), hv::dbf::textValue("colour_128"),
+          hv::dbf::textValue("y")},
+         {hv::dbf::textValue("Motorola388"), hv::dbf::textValue("motorola_388_big"),
+          hv::dbf::textValue("N")},
+         {hv::dbf::textValue("Nokia3310"), hv::dbf::textValue("nokia_op_logo"),
+          hv::dbf::textValue("")},
+         {hv::dbf::textValue("\x81\x41"), hv::dbf::textValue("nokia_picture"),
+          hv::dbf::textValue("Y")}},
+        {2003, 9, 1});
   }
   TempDir dir_;
 };
@@ -98,7 +104,8 @@ TEST_F(ImageTablesTest, SizeColourAndShapeMatches) {
   EXPECT_EQ(table.GetImageTypeBySize({72, 28}, out), 2);
   EXPECT_EQ(out, (List{"nokia_picture", "second_72x28"}));
   std::string name;
-  EXPECT_EQ(table.GetSizeMatchImageType({72, 28}, name, {"missing", "second_72x28", "nokia_picture"}), 1);
+  EXPECT_EQ(
+      table.GetSizeMatchImageType({72, 28}, name, {"missing", "second_72x28", "nokia_picture"}), 1);
   EXPECT_EQ(name, "second");
   EXPECT_EQ(table.GetSizeMatchImageType({1, 1}, name, {"nokia_picture"}), -1);
 
@@ -108,10 +115,13 @@ TEST_F(ImageTablesTest, SizeColourAndShapeMatches) {
   EXPECT_EQ(out, (List{"nokia_picture"}));
 
   // 100 x 50 against 72 x 14 (r = 0.39), 72 x 28 (r = 0.78) and 96 x 64 (r = 0.75).
-  EXPECT_EQ(table.GetBiliMatchImageType({100, 50}, name, {"nokia_op_logo", "nokia_picture", "motorola_388_big"}), 1);
+  EXPECT_EQ(table.GetBiliMatchImageType({100, 50}, name,
+                                        {"nokia_op_logo", "nokia_picture", "motorola_388_big"}),
+            1);
   EXPECT_EQ(name, T("图片短信"));
   // An equal distance does not replace the earlier candidate.
-  EXPECT_EQ(table.GetBiliMatchImageType({72, 28}, name, {"missing", "nokia_picture", "second_72x28"}), 1);
+  EXPECT_EQ(
+      table.GetBiliMatchImageType({72, 28}, name, {"missing", "nokia_picture", "second_72x28"}), 1);
 
   List missing{"a", "b"};
   EXPECT_EQ(table.GetSizeMatchImageType({72, 28}, name, missing), -1);

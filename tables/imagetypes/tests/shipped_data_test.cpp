@@ -20,7 +20,9 @@ using hv::T;
 
 const std::string kData = std::string(HV_SOURCE_DIR) + "/shipped/DATA";
 
-int ceilDiv(int a, int b) { return (a + b - 1) / b; }
+int ceilDiv(int a, int b) {
+  return (a + b - 1) / b;
+}
 
 // The packer's formats: the size each requires (0 x 0: any size) and the number of short
 // messages it makes of a w x h picture, worked out from its message layouts.
@@ -28,9 +30,15 @@ struct Format {
   int w, h;
   int (*messages)(int w, int h);
 };
-int one(int, int) { return 1; }
-int three(int, int) { return 3; }
-int six(int, int) { return 6; }
+int one(int, int) {
+  return 1;
+}
+int three(int, int) {
+  return 3;
+}
+int six(int, int) {
+  return 6;
+}
 // Siemens: a BMP object (62 + rows padded to 4 bytes) in 110-byte packets after a 30-byte header.
 int siemens(int w, int h) {
   int row = (ceilDiv(w, 8) + 3) / 4 * 4, size = 62 + row * h;
@@ -42,14 +50,22 @@ int alcatel(int w, int h) {
   return 7 + size <= 140 ? 1 : ceilDiv(size, 128);
 }
 const std::map<std::string, Format> kFormats = {
-    {"nokia_op_logo", {72, 14, one}},          {"nokia_cli_icon", {72, 14, one}},
-    {"nokia_picture", {72, 28, three}},        {"nokia_screensaver", {72, 28, three}},
-    {"siemens_standard_operator", {0, 0, siemens}}, {"siemens_3118_operator", {0, 0, siemens}},
-    {"siemens_3118_screensaver", {0, 0, siemens}},  {"siemens_screensaver", {0, 0, siemens}},
-    {"siemens_cli", {0, 0, siemens}},          {"alcatel_big_operator", {0, 0, alcatel}},
-    {"alcatel_small_operator", {0, 0, alcatel}}, {"alcatel_switch", {0, 0, alcatel}},
-    {"ems_40_25_picture", {0, 0, one}},        {"ems_72_14_picture", {0, 0, one}},
-    {"ems_big_picture", {0, 0, one}},          {"motorola_388_big", {96, 64, six}},
+    {"nokia_op_logo", {72, 14, one}},
+    {"nokia_cli_icon", {72, 14, one}},
+    {"nokia_picture", {72, 28, three}},
+    {"nokia_screensaver", {72, 28, three}},
+    {"siemens_standard_operator", {0, 0, siemens}},
+    {"siemens_3118_operator", {0, 0, siemens}},
+    {"siemens_3118_screensaver", {0, 0, siemens}},
+    {"siemens_screensaver", {0, 0, siemens}},
+    {"siemens_cli", {0, 0, siemens}},
+    {"alcatel_big_operator", {0, 0, alcatel}},
+    {"alcatel_small_operator", {0, 0, alcatel}},
+    {"alcatel_switch", {0, 0, alcatel}},
+    {"ems_40_25_picture", {0, 0, one}},
+    {"ems_72_14_picture", {0, 0, one}},
+    {"ems_big_picture", {0, 0, one}},
+    {"motorola_388_big", {96, 64, six}},
 };
 
 TEST(ShippedData, PictureTypesSuitThePacker) {
@@ -180,7 +196,8 @@ TEST(ShippedData, TablesRebuildByteForByte) {
   std::string tool = std::string(HV_SUITE_DIR) + "/../tools/tablegen";
   std::string cmd = "'" + tool + "' '" + HV_SOURCE_DIR + "/tables/data' '" + out.path() + "'";
   ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
-  for (const char* f : {"FRIENDS.DBF", "PHONE.DBF", "IMAGETYP.DBF", "PHONEIMA.DBF", "phonecompany.ini"}) {
+  for (const char* f :
+       {"FRIENDS.DBF", "PHONE.DBF", "IMAGETYP.DBF", "PHONEIMA.DBF", "phonecompany.ini"}) {
     EXPECT_EQ(hv::tabletest::readAll(out / f), hv::tabletest::readAll(kData + "/" + f)) << f;
   }
 }

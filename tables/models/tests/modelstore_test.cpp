@@ -14,13 +14,6 @@ using hv::dbf::Field;
 using hv::dbf::Value;
 using hv::tabletest::TempDir;
 
-Value text(const std::string& s) {
-  Value v;
-  v.kind = Value::Kind::Text;
-  v.text = s;
-  return v;
-}
-
 // A home whose DATA/PHONE.DBF holds the given (type, name) rows.
 class ModelsTest : public ::testing::Test {
  protected:
@@ -28,8 +21,10 @@ class ModelsTest : public ::testing::Test {
   void writePhones(const std::vector<std::pair<std::string, std::string>>& phones) {
     ASSERT_TRUE(hv::fs::makeDirectories(home_ / "DATA"));
     std::vector<std::vector<Value>> rows;
-    for (const auto& [type, name] : phones) rows.push_back({text(type), text(name)});
-    Field t{"PHONETYPE", 'C', 24, 0, 0}, n{"PHONENAME", 'C', 60, 0, 0};
+    for (const auto& [type, name] : phones)
+      rows.push_back({hv::dbf::textValue(type), hv::dbf::textValue(name)});
+    Field t = hv::dbf::makeField("PHONETYPE", 'C', 24),
+          n = hv::dbf::makeField("PHONENAME", 'C', 60);
     hv::dbf::createTable(home_ / "DATA/PHONE.DBF", {t, n}, rows, {2003, 9, 1});
   }
   TempDir home_;
@@ -75,7 +70,8 @@ TEST_F(ModelsTest, MissingOrDamagedTableGivesNoList) {
   EXPECT_EQ(PLOpen(), nullptr);
   writePhones({{"a", "b"}});
   auto bytes = hv::tabletest::readAll(home_ / "DATA/PHONE.DBF");
-  ASSERT_TRUE(hv::fs::writeFileAtomic(home_ / "DATA/PHONE.DBF", bytes.substr(0, bytes.size() - 30)));
+  ASSERT_TRUE(
+      hv::fs::writeFileAtomic(home_ / "DATA/PHONE.DBF", bytes.substr(0, bytes.size() - 30)));
   EXPECT_EQ(PLOpen(), nullptr);
   ModelRecord r{};
   EXPECT_EQ(PLGetCount(nullptr), -1);
@@ -86,8 +82,10 @@ TEST_F(ModelsTest, MissingOrDamagedTableGivesNoList) {
 
 TEST_F(ModelsTest, FolderNameCaseDoesNotMatter) {
   ASSERT_TRUE(hv::fs::makeDirectories(home_ / "data"));
-  hv::dbf::createTable(home_ / "data/phone.dbf", {Field{"PHONETYPE", 'C', 20, 0, 0}, Field{"N", 'C', 50, 0, 0}},
-                       {{text("Nokia3310"), text(T("诺基亚3310"))}}, {2003, 9, 1});
+  hv::dbf::createTable(home_ / "data/phone.dbf",
+                       {hv::dbf::makeField("PHONETYPE", 'C', 20), hv::dbf::makeField("N", 'C', 50)},
+                       {{hv::dbf::textValue("Nokia3310"), hv::dbf::textValue(T("诺基亚3310"))}},
+                       {2003, 9, 1});
   ModelList* list = PLOpen();
   ASSERT_NE(list, nullptr);
   EXPECT_EQ(PLGetCount(list), 1);
