@@ -195,6 +195,10 @@ struct ProxyCase {
   bool withUser;
 };
 
+void PrintTo(const ProxyCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
 class ThroughProxy : public ServiceEndToEnd, public ::testing::WithParamInterface<ProxyCase> {};
 
 std::unique_ptr<Peer> startProxy(const ProxyCase& c, const std::string& dir, int port) {
