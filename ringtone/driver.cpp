@@ -103,7 +103,8 @@ bool copyAs(const std::string& from, const std::string& to, mode_t mode) {
 
 // Starts the command line in the work folder and looks for its output. A converter that ends
 // without writing the output has failed at once; one that keeps running past the last look is
-// stopped.
+// stopped. Once the output is there, a converter still running is given the rest of the time to
+// finish writing it, so that a file still being written is not read half-way.
 bool runConverter(const WorkDir& w, const std::string& commandLine, const std::string& output,
                   const RunLimits& limits) {
   Process::Options options;
@@ -112,7 +113,10 @@ bool runConverter(const WorkDir& w, const std::string& commandLine, const std::s
   if (!process) return false;
   bool running = true;
   for (int look = 0;; ++look) {
-    if (fs::exists(w.path + output)) return true;
+    if (fs::exists(w.path + output)) {
+      if (running) process->wait(limits.interval * (limits.checks - look + 1));
+      return true;
+    }
     if (!running || look >= limits.checks) break;
     std::this_thread::sleep_for(limits.interval);
     if (process->wait(std::chrono::milliseconds(0))) running = false;
