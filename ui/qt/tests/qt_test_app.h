@@ -1,6 +1,8 @@
 #pragma once
 // The QApplication of a Qt test program, created on first use on the offscreen platform (the
 // tests never need a display), with the suite's Qt backend installed.
+#include <gtest/gtest.h>
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <cstdlib>
@@ -21,6 +23,14 @@ inline QApplication& app() {
   }();
   return *instance;
 }
+
+// Every test of a program that includes this gets the application, whichever test runs alone.
+class AppEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override { app(); }
+};
+inline const bool kAppEnvironment =
+    (::testing::AddGlobalTestEnvironment(new AppEnvironment), true);
 
 // Runs the event loop until pred holds or the time is up; whether it held.
 template <class Pred>
