@@ -153,7 +153,9 @@ std::optional<tunecast::Song> melodyOf(const midi::File& file, int channel) {
   for (auto [index, ticks] : lineOf(notes)) {
     double quarters = double(ticks) * quartersPerTick;
     if (index < 0) {
-      // Long pauses become whole pauses and a rest; a note keeps at most a dotted whole.
+      // Long pauses become whole pauses and a rest, at most four bars of silence in all; a note
+      // keeps at most a dotted whole.
+      quarters = std::min(quarters, 16.0);
       for (; quarters > 6.0; quarters -= 4.0) addNote(song, {1, false, 4.0}, "P", 5);
       if (quarters >= 1.0 / 16) addNote(song, quantise(quarters), "P", 5);
       continue;
@@ -174,6 +176,9 @@ std::string shortestRtttl(tunecast::Song song) {
     for (uint16_t o : {5, 6, 4, 7}) {
       song.defaultDuration = d;
       song.defaultOctave = o;
+      // A pause has no pitch: it takes the default octave, which is never written.
+      for (auto& n : song.notes)
+        if (n.note == "P") n.octave = o;
       std::string text = tunecast::formatRtttl(song, song.notes.size(), 0);
       if (best.empty() || text.size() < best.size()) best = text;
     }
