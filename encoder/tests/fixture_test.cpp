@@ -15,6 +15,7 @@
 #include <regex>
 #include <sstream>
 
+#include "encoder/tests/format_names.h"
 #include "encoder/tests/library.h"
 
 namespace logopack_test {
@@ -206,24 +207,8 @@ INSTANTIATE_TEST_SUITE_P(Data, Fixture, testing::ValuesIn(allCases()),
 
 // Every format name has at least one fixture that it encodes successfully.
 TEST(Fixtures, CoverEveryFormatName) {
-  const char* names[] = {"nokia_op_logo",
-                         "nokia_cli_icon",
-                         "nokia_picture",
-                         "nokia_screensaver",
-                         "siemens_standard_operator",
-                         "siemens_3118_operator",
-                         "siemens_3118_screensaver",
-                         "siemens_screensaver",
-                         "siemens_cli",
-                         "alcatel_big_operator",
-                         "alcatel_small_operator",
-                         "alcatel_switch",
-                         "ems_40_25_picture",
-                         "ems_72_14_picture",
-                         "ems_big_picture",
-                         "motorola_388_big"};
   const auto cases = allCases();
-  for (const char* name : names)
+  for (const char* name : kFormatNames)
     EXPECT_TRUE(std::any_of(cases.begin(), cases.end(), [&](const Case& c) {
       return c.format == name && c.result == 0;
     })) << name;

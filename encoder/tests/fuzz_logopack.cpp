@@ -13,29 +13,18 @@
 #include <vector>
 
 #include "encoder/logopack.h"
+#include "encoder/tests/format_names.h"
 
 namespace {
 
-const char* const kNames[] = {
-    "nokia_op_logo",
-    "nokia_cli_icon",
-    "nokia_picture",
-    "nokia_screensaver",
-    "siemens_standard_operator",
-    "siemens_3118_operator",
-    "siemens_3118_screensaver",
-    "siemens_screensaver",
-    "siemens_cli",
-    "alcatel_big_operator",
-    "alcatel_small_operator",
-    "alcatel_switch",
-    "ems_40_25_picture",
-    "ems_72_14_picture",
-    "ems_big_picture",
-    "motorola_388_big",
-    "NOKIA_OP_LOGO",
-    "",
-};
+// The accepted names, then names that must be refused.
+const char* const kRefused[] = {"NOKIA_OP_LOGO", "", "nokia_op_logo "};
+constexpr size_t kNameCount = std::size(logopack_test::kFormatNames) + std::size(kRefused);
+
+const char* nameAt(size_t i) {
+  const size_t known = std::size(logopack_test::kFormatNames);
+  return i < known ? logopack_test::kFormatNames[i] : kRefused[i - known];
+}
 constexpr size_t kMaxPixels = 1 << 18;
 
 void check(bool ok, const char* what) {
@@ -45,13 +34,17 @@ void check(bool ok, const char* what) {
   }
 }
 
-const std::string& folder() {
-  static const std::string path = [] {
-    char pattern[] = "/tmp/fuzz-logopack-XXXXXX";
-    check(mkdtemp(pattern) != nullptr, "no temporary folder");
-    return std::string(pattern);
+// One folder for the whole run, removed at exit (every file in it is removed after its check).
+char gFolder[] = "/tmp/fuzz-logopack-XXXXXX";
+
+const char* folder() {
+  static const bool made = [] {
+    check(mkdtemp(gFolder) != nullptr, "no temporary folder");
+    std::atexit([] { rmdir(gFolder); });
+    return true;
   }();
-  return path;
+  (void)made;
+  return gFolder;
 }
 
 uint32_t le32(const std::vector<uint8_t>& b, size_t at) {
@@ -70,7 +63,7 @@ void checkPacked(const std::vector<uint8_t>& file, bool siemens) {
     check(length >= 1 && length <= 140, "record over 140 bytes");
     check(!siemens || length == 140, "Siemens record not 140 bytes");
     check(file.size() - pos > length, "record cut off");
-    if (!siemens) check(file[pos] == length - 1 || file[pos] < length, "UDHL beyond the record");
+    if (!siemens) check(file[pos] + 1u <= length, "UDHL beyond the record");
     pos += length;
     check(file[pos++] == 0, "missing separator");
   }
@@ -81,8 +74,8 @@ void checkPacked(const std::vector<uint8_t>& file, bool siemens) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 5) return 0;
-  const size_t nameIndex = data[0] % std::size(kNames);
-  const char* name = kNames[nameIndex];
+  const size_t nameIndex = data[0] % kNameCount;
+  const char* name = nameAt(nameIndex);
   // Sizes near the formats' limits are the interesting ones: small values as they are, and a
   // high bit that stretches one side.
   int width = data[1] | (data[2] & 0x03) << 8;
@@ -96,10 +89,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     picture[i] = size > 5 ? data[5 + i % (size - 5)] : 0xFF;
 
   char buffer[260] = {};
-  std::snprintf(buffer, sizeof buffer, "%s/", folder().c_str());
+  std::snprintf(buffer, sizeof buffer, "%s/", folder());
   const int result = DoProcess(buffer, name, width, height, picture.data());
   check(result == 0 || result == -1 || result == -2, "unexpected result");
-  check(result != -1 || nameIndex >= 16, "known name refused");
+  check((result == -1) == (nameIndex >= std::size(logopack_test::kFormatNames)),
+        "name accepted or refused wrongly");
   std::ifstream in(buffer, std::ios::binary);
   check(bool(in), "no output file");
   const std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)),
