@@ -89,7 +89,7 @@ Value decodeField(const Field& field, std::span<const uint8_t> record);
 // Error(BadValue).
 std::string encodeField(const Field& field, const Value& value);
 
-// Blank-trimmed view helpers shared with the table libraries' tests.
-std::string_view trimRight(std::string_view s);
+// The text without its trailing blanks and NULs (the padding of a character field).
+HV_EXPORT std::string_view trimRight(std::string_view s);
 
 }  // namespace hv::dbf

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "tables/dbf/dbf.h"
+#include "tables/dbf/format.h"
 #include "tables/dbf/ownedrecords.h"
 #include "utils/function.h"
 
@@ -27,14 +28,9 @@ class FriendsTable : public hv::dbf::OwnedRecords<FriendRecord> {
 
 namespace {
 
-std::string text(const char* field, size_t width) {
-  return hv::fieldText(field, width);
-}
-#define FIELD(rec, name) text((rec).name, sizeof((rec).name))
-
-std::string rightTrimmed(std::string s) {
-  while (!s.empty() && s.back() == ' ') s.pop_back();
-  return s;
+// Trailing blanks are padding; leading blanks are part of the value.
+std::string rightTrimmed(const std::string& s) {
+  return std::string(hv::dbf::trimRight(s));
 }
 
 void fill(FriendRecord& r, const hv::dbf::Recordset& row) {
@@ -59,16 +55,16 @@ FriendRecord normalized(const FriendRecord& in) {
   FriendRecord r{};
   r.id = in.id;
   r.age = in.age;
-  hv::copyField(r.mobilenum, FIELD(in, mobilenum));
-  hv::copyField(r.mobiletype, FIELD(in, mobiletype));
-  hv::copyField(r.nickname, FIELD(in, nickname));
-  hv::copyField(r.name, FIELD(in, name));
-  hv::copyField(r.sex, FIELD(in, sex));
-  hv::copyField(r.email, FIELD(in, email));
-  hv::copyField(r.qq, FIELD(in, qq));
-  hv::copyField(r.msn, FIELD(in, msn));
-  hv::copyField(r.address, FIELD(in, address));
-  hv::copyField(r.postcode, FIELD(in, postcode));
+  hv::copyField(r.mobilenum, hv::fieldText(in.mobilenum));
+  hv::copyField(r.mobiletype, hv::fieldText(in.mobiletype));
+  hv::copyField(r.nickname, hv::fieldText(in.nickname));
+  hv::copyField(r.name, hv::fieldText(in.name));
+  hv::copyField(r.sex, hv::fieldText(in.sex));
+  hv::copyField(r.email, hv::fieldText(in.email));
+  hv::copyField(r.qq, hv::fieldText(in.qq));
+  hv::copyField(r.msn, hv::fieldText(in.msn));
+  hv::copyField(r.address, hv::fieldText(in.address));
+  hv::copyField(r.postcode, hv::fieldText(in.postcode));
   return r;
 }
 
@@ -78,26 +74,28 @@ using hv::dbf::quote;
 std::string insertStatement(const FriendRecord& r) {
   return std::string("INSERT INTO ") + FriendsTable::kTable +
          "(Id,Mobilenum,Mobiletype,Nickname,Name,Age,Sex,Email,QQ,MSN,Address,Postcode) VALUES(" +
-         std::to_string(r.id) + "," + numberLiteral(FIELD(r, mobilenum)) + "," +
-         quote(FIELD(r, mobiletype)) + "," + quote(FIELD(r, nickname)) + "," +
-         quote(FIELD(r, name)) + "," + std::to_string(r.age) + "," + quote(FIELD(r, sex)) + "," +
-         quote(FIELD(r, email)) + "," + quote(FIELD(r, qq)) + "," + quote(FIELD(r, msn)) + "," +
-         quote(FIELD(r, address)) + "," + quote(FIELD(r, postcode)) + ")";
+         std::to_string(r.id) + "," + numberLiteral(hv::fieldText(r.mobilenum)) + "," +
+         quote(hv::fieldText(r.mobiletype)) + "," + quote(hv::fieldText(r.nickname)) + "," +
+         quote(hv::fieldText(r.name)) + "," + std::to_string(r.age) + "," +
+         quote(hv::fieldText(r.sex)) + "," + quote(hv::fieldText(r.email)) + "," +
+         quote(hv::fieldText(r.qq)) + "," + quote(hv::fieldText(r.msn)) + "," +
+         quote(hv::fieldText(r.address)) + "," + quote(hv::fieldText(r.postcode)) + ")";
 }
 
 std::string updateStatement(const FriendRecord& r) {
   return std::string("UPDATE ") + FriendsTable::kTable + " SET Id=" + std::to_string(r.id) +
-         ",MobileType=" + quote(FIELD(r, mobiletype)) + ",Nickname=" + quote(FIELD(r, nickname)) +
-         ",Name=" + quote(FIELD(r, name)) + ",Age=" + std::to_string(r.age) +
-         ",Sex=" + quote(FIELD(r, sex)) + ",Email=" + quote(FIELD(r, email)) +
-         ",QQ=" + quote(FIELD(r, qq)) + ",MSN=" + quote(FIELD(r, msn)) +
-         ",Address=" + quote(FIELD(r, address)) + ",Postcode=" + quote(FIELD(r, postcode)) +
-         " WHERE MobileNum=" + numberLiteral(FIELD(r, mobilenum));
+         ",MobileType=" + quote(hv::fieldText(r.mobiletype)) +
+         ",Nickname=" + quote(hv::fieldText(r.nickname)) + ",Name=" + quote(hv::fieldText(r.name)) +
+         ",Age=" + std::to_string(r.age) + ",Sex=" + quote(hv::fieldText(r.sex)) +
+         ",Email=" + quote(hv::fieldText(r.email)) + ",QQ=" + quote(hv::fieldText(r.qq)) +
+         ",MSN=" + quote(hv::fieldText(r.msn)) + ",Address=" + quote(hv::fieldText(r.address)) +
+         ",Postcode=" + quote(hv::fieldText(r.postcode)) +
+         " WHERE MobileNum=" + numberLiteral(hv::fieldText(r.mobilenum));
 }
 
 std::string deleteStatement(const FriendRecord& r) {
   return std::string("DELETE FROM ") + FriendsTable::kTable +
-         " WHERE MobileNum=" + numberLiteral(FIELD(r, mobilenum));
+         " WHERE MobileNum=" + numberLiteral(hv::fieldText(r.mobilenum));
 }
 
 // Runs one changing statement on its own connection; false when the table refused it.

@@ -6,6 +6,7 @@
 
 #include "platform/fs.h"
 #include "tables/dbf/dbf.h"
+#include "tables/dbf/format.h"
 #include "tables/dbf/ownedrecords.h"
 #include "utils/function.h"
 
@@ -16,9 +17,8 @@ class ModelList : public hv::dbf::OwnedRecords<ModelRecord> {};
 
 namespace {
 // Trailing blanks go; leading blanks are part of the value.
-std::string rightTrimmed(std::string s) {
-  while (!s.empty() && s.back() == ' ') s.pop_back();
-  return s;
+std::string rightTrimmed(const std::string& s) {
+  return std::string(hv::dbf::trimRight(s));
 }
 }  // namespace
 
