@@ -121,6 +121,11 @@ std::string numberLiteral(std::string_view text) {
 
 Database::Database(std::string_view connectionString)
     : directory_(directoryOf(connectionString)), pending_(std::make_unique<Pending>()) {
+  // Shipped folders are found whatever the case of their names ("Data" is "DATA").
+  if (auto found = hv::fs::resolveNoCase(directory_)) {
+    directory_ = *found;
+    if (directory_.back() != '/') directory_ += '/';
+  }
   if (!hv::fs::isDirectory(directory_)) {
     throw Error(Errc::NoDirectory, "the table folder " + directory_ + " does not exist");
   }

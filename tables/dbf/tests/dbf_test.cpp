@@ -181,9 +181,11 @@ TEST(DbfConnection, RefusesWhatItCannotOpen) {
             Errc::NoDirectory);
   Database db(connection(dir));
   EXPECT_EQ(errorOf([&] { db.query("SELECT * FROM NOWHERE"); }), Errc::NoTable);
-  // Table files are found whatever the case of their names on disk.
-  makeSample(dir / "people.dbf");
-  EXPECT_TRUE(rows(db, "SELECT * FROM PEOPLE").empty());
+  // Table files and their folder are found whatever the case of their names on disk.
+  ASSERT_TRUE(hv::fs::makeDirectories(dir / "DATA"));
+  makeSample(dir / "DATA/people.dbf");
+  Database data(CFunction::GetDBFConnectionString(dir / "Data"));
+  EXPECT_TRUE(rows(data, "SELECT * FROM PEOPLE").empty());
 }
 
 // Damage done to a good table file, and whether the readers must refuse it.
