@@ -60,6 +60,15 @@ TEST_F(OutputFileTest, TakesTheNextCounterWhenTheNameExists) {
   EXPECT_EQ(fsys::file_size(folder_ + "/QTXff.tmp"), 5u);
 }
 
+TEST_F(OutputFileTest, LinkOfTheNameIsNeitherFollowedNorReplaced) {
+  fsys::create_symlink(folder_ + "/target", folder_ + "/QTX1.tmp");
+  auto file = OutputFile::create(buffer_, 1);
+  ASSERT_TRUE(file);
+  EXPECT_EQ(file->path(), folder_ + "/QTX2.tmp");
+  EXPECT_FALSE(fsys::exists(folder_ + "/target"));
+  EXPECT_TRUE(fsys::is_symlink(folder_ + "/QTX1.tmp"));
+}
+
 TEST_F(OutputFileTest, CounterWrapsAroundInsteadOfStopping) {
   std::ofstream(folder_ + "/QTXffffffff.tmp") << "taken";
   auto file = OutputFile::create(buffer_, 0xFFFFFFFF);
