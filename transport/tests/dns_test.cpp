@@ -3,6 +3,8 @@
 // Expected replies are built here byte by byte after RFC 1035 section 4.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <random>
 
 #include "transport/netkit.h"
@@ -334,6 +336,27 @@ TEST(DnsScripted, ReverseNameListsTheOctetsLastFirst) {
   EXPECT_EQ(dns.GetDomainName(ip("10.1.2.3")), "www.example");
   std::lock_guard<std::mutex> g(lock);
   EXPECT_EQ(asked, "3.2.1.10.IN-ADDR.ARPA");
+}
+
+TEST(DnsWire, ParsesAHandMadeCnameChainWithCompressedNames) {
+  // tests/corpus/dns/cname_chain: the 116-byte answer for alias2.test.example laid out as
+  // dnsmasq sends it: owners as pointers to 12 (question), 49 (alias1 data), 82 (www data).
+  std::ifstream in(std::string(HV_SOURCE_DIR) + "/transport/tests/corpus/dns/cname_chain",
+                   std::ios::binary);
+  Bytes m((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_EQ(m.size(), 116u);
+  auto msg = netkit::parseDnsMessage(m);
+  ASSERT_TRUE(msg);
+  EXPECT_EQ(msg->id, 0x1234);
+  ASSERT_EQ(msg->answers.size(), 3u);
+  EXPECT_EQ(msg->answers[0].name, "alias2.test.example");
+  EXPECT_EQ(msg->answers[1].name, "alias1.test.example");
+  EXPECT_EQ(msg->answers[2].name, "www.test.example");
+  EXPECT_EQ(msg->answers[2].type, 1);
+  EXPECT_EQ(msg->answers[2].dataOffset, 112u);
+  // Cut anywhere inside the records, the message no longer parses.
+  for (size_t cut = 37; cut < m.size(); ++cut)
+    EXPECT_FALSE(netkit::parseDnsMessage(Bytes(m.begin(), m.begin() + long(cut)))) << cut;
 }
 
 TEST(DnsWire, QueryBuilderRejectsBadNames) {

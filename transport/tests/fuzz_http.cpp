@@ -1,0 +1,29 @@
+// Fuzz target: an HTTP response head, split into lines the way the client receives it: the
+// status line, then header lines.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "transport/wire.h"
+#include "utils/header.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  std::string_view text(reinterpret_cast<const char*>(data), size);
+  CHeader headers;
+  bool first = true;
+  while (!text.empty()) {
+    size_t end = text.find("\r\n");
+    std::string_view line = text.substr(0, end == std::string_view::npos ? text.size() : end + 2);
+    text.remove_prefix(line.size());
+    if (first) {
+      std::string version, reason;
+      int status = 0;
+      netkit::parseStatusLine(line, &version, &status, &reason);
+      first = false;
+    } else if (netkit::isHeaderLine(line)) {
+      headers.ParseAndAdd(line, "\r\n");
+    }
+  }
+  return 0;
+}
