@@ -3,7 +3,7 @@
 # The result is byte for byte reproducible; the tables test checks that the committed files match.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
-build="${1:-$root/build-tables}"
+build="${1:-$root/build-tablegen}"
 cmake -S "$root" -B "$build" -G Ninja -DHV_BENCH=OFF -DHV_ONLY="tables/dbf" >/dev/null
 ninja -C "$build" -j2 tablegen
 "$build/tools/tablegen" "$root/tables/data" "$root/shipped/DATA"
