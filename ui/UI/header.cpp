@@ -50,19 +50,30 @@ void CDialogHeader::place(Button b, const QRect& rect, std::string_view bitmap) 
     button->setStyleSheet(QStringLiteral("background: transparent; border: none;"));
   }
   static const std::map<Button, const char16_t*> tips = {
-      {Button::Close, u"关闭"},       {Button::Minimize, u"最小化"},
-      {Button::Text, u"短信"},        {Button::Image, u"图片"},
-      {Button::Flash, u"动画"},       {Button::Music, u"铃声"}};
+      {Button::Close, u"关闭"}, {Button::Minimize, u"最小化"}, {Button::Text, u"短信"},
+      {Button::Image, u"图片"}, {Button::Flash, u"动画"},      {Button::Music, u"铃声"}};
   button->setToolTip(QString::fromUtf16(tips.at(b)));
   button->show();
 }
 
-void CDialogHeader::SetCloseButton(const QRect& r, std::string_view bmp) { place(Button::Close, r, bmp); }
-void CDialogHeader::SetMinButton(const QRect& r, std::string_view bmp) { place(Button::Minimize, r, bmp); }
-void CDialogHeader::SetTextButton(const QRect& r, std::string_view bmp) { place(Button::Text, r, bmp); }
-void CDialogHeader::SetImageButton(const QRect& r, std::string_view bmp) { place(Button::Image, r, bmp); }
-void CDialogHeader::SetFlashButton(const QRect& r, std::string_view bmp) { place(Button::Flash, r, bmp); }
-void CDialogHeader::SetMusicButton(const QRect& r, std::string_view bmp) { place(Button::Music, r, bmp); }
+void CDialogHeader::SetCloseButton(const QRect& r, std::string_view bmp) {
+  place(Button::Close, r, bmp);
+}
+void CDialogHeader::SetMinButton(const QRect& r, std::string_view bmp) {
+  place(Button::Minimize, r, bmp);
+}
+void CDialogHeader::SetTextButton(const QRect& r, std::string_view bmp) {
+  place(Button::Text, r, bmp);
+}
+void CDialogHeader::SetImageButton(const QRect& r, std::string_view bmp) {
+  place(Button::Image, r, bmp);
+}
+void CDialogHeader::SetFlashButton(const QRect& r, std::string_view bmp) {
+  place(Button::Flash, r, bmp);
+}
+void CDialogHeader::SetMusicButton(const QRect& r, std::string_view bmp) {
+  place(Button::Music, r, bmp);
+}
 
 CButtonST* CDialogHeader::button(Button b) const {
   auto it = buttons_.find(b);

@@ -38,7 +38,9 @@ class HV_EXPORT CDialogHeader : public QWidget {
     commandHandler_ = std::move(handler);
   }
   // Called when the text, image (without a command), animation or music button is pressed.
-  void SetModuleHandler(std::function<void(Button)> handler) { moduleHandler_ = std::move(handler); }
+  void SetModuleHandler(std::function<void(Button)> handler) {
+    moduleHandler_ = std::move(handler);
+  }
   // Moves the dialog's other controls below the header and makes the dialog that much taller.
   void MoveCtrls(QWidget* dialog);
 

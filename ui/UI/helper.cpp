@@ -95,11 +95,17 @@ std::string CHandvaneHelper::WebBase() {
   return base;
 }
 
-std::string CHandvaneHelper::PageUrl(std::string_view page) { return WebBase() + std::string(page); }
+std::string CHandvaneHelper::PageUrl(std::string_view page) {
+  return WebBase() + std::string(page);
+}
 
-int CHandvaneHelper::OpenPage(std::string_view page) { return OpenUrl(PageUrl(page)); }
+int CHandvaneHelper::OpenPage(std::string_view page) {
+  return OpenUrl(PageUrl(page));
+}
 
-int CHandvaneHelper::OpenFeeLink() { return OpenPage("fee.html"); }
+int CHandvaneHelper::OpenFeeLink() {
+  return OpenPage("fee.html");
+}
 
 int CHandvaneHelper::OpenUrl(std::string_view url) {
   std::function<bool(const std::string&)> o;

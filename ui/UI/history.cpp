@@ -33,7 +33,9 @@ std::string trimmed(std::string_view s) {
   return std::string(s.substr(first, last - first + 1));
 }
 
-std::string itemKey(size_t i) { return "Item" + std::to_string(i + 1); }
+std::string itemKey(size_t i) {
+  return "Item" + std::to_string(i + 1);
+}
 }  // namespace
 
 bool ReceiverHistory::load(std::string_view profileFile, std::string_view section) {
@@ -104,7 +106,9 @@ void CACCombox::AddCurrent() {
   if (history_.loaded()) history_.save();
 }
 
-bool CACCombox::SaveHistory() const { return history_.save(); }
+bool CACCombox::SaveHistory() const {
+  return history_.save();
+}
 
 void CACCombox::relistHistory() {
   const QString text = currentText();
@@ -123,8 +127,14 @@ int CACCombox::GetItemData(int index) const {
   return v.isValid() ? v.toInt() : -1;
 }
 
-void CACCombox::SetItemData(int index, int data) { setItemData(index, data); }
+void CACCombox::SetItemData(int index, int data) {
+  setItemData(index, data);
+}
 
-std::string CACCombox::GetText() const { return hv::ui::qt::fromQ(currentText()); }
+std::string CACCombox::GetText() const {
+  return hv::ui::qt::fromQ(currentText());
+}
 
-void CACCombox::SetText(std::string_view gbk) { setEditText(hv::ui::qt::toQ(gbk)); }
+void CACCombox::SetText(std::string_view gbk) {
+  setEditText(hv::ui::qt::toQ(gbk));
+}

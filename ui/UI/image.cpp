@@ -80,7 +80,9 @@ QPixmap LoadImage(const void*, std::string_view path) {
   return QPixmap::fromImage(ToQImage(image));
 }
 
-int LoadImage(Magick::Image& image, std::string_view path) { return readInto(image, path) ? 1 : 0; }
+int LoadImage(Magick::Image& image, std::string_view path) {
+  return readInto(image, path) ? 1 : 0;
+}
 
 int SaveImage(Magick::Image& image, std::string_view path) {
   const char* coder = coderForExtension(hv::fs::extensionOf(path));
@@ -98,7 +100,9 @@ int SaveImage(Magick::Image& image, std::string_view path) {
   }
 }
 
-QSize GetBmpSize(const QPixmap& bitmap) { return bitmap.size(); }
+QSize GetBmpSize(const QPixmap& bitmap) {
+  return bitmap.size();
+}
 
 QSize GetBmpSize(const Magick::Image& image) {
   return {static_cast<int>(image.columns()), static_cast<int>(image.rows())};

@@ -122,7 +122,9 @@ bool CPhoneTypeTree::SubclassDlgItem(QWidget* placeholder) {
   return true;
 }
 
-int CPhoneTypeTree::GetCurSel() const { return current_; }
+int CPhoneTypeTree::GetCurSel() const {
+  return current_;
+}
 
 bool CPhoneTypeTree::SetCurSel(int item) {
   if (item < -1 || item >= GetCount()) return false;
@@ -153,7 +155,9 @@ void CPhoneTypeTree::SetItemData(int item, int data) {
   if (item >= 0 && item < GetCount()) entries_[item].data = data;
 }
 
-int CPhoneTypeTree::GetCount() const { return static_cast<int>(entries_.size()); }
+int CPhoneTypeTree::GetCount() const {
+  return static_cast<int>(entries_.size());
+}
 
 void CPhoneTypeTree::ResetContent() {
   entries_.clear();

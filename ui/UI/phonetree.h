@@ -25,7 +25,7 @@ namespace hv::ui {
 class HV_EXPORT PhoneCompanies {
  public:
   struct Maker {
-    std::string name;                  // GBK
+    std::string name;                 // GBK
     std::vector<std::string> models;  // model names, GBK
   };
   // False when the file is missing or names no maker.

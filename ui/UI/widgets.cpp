@@ -22,8 +22,7 @@ QValidator::State DigitsOnlyValidator::validate(QString& input, int& pos) const 
   return Acceptable;
 }
 
-CNumEdit::CNumEdit(QWidget* parent)
-    : QLineEdit(parent), validator_(new DigitsOnlyValidator(this)) {
+CNumEdit::CNumEdit(QWidget* parent) : QLineEdit(parent), validator_(new DigitsOnlyValidator(this)) {
   setValidator(validator_);
 }
 
@@ -45,7 +44,9 @@ void CButtonST::SetBitmaps(const QPixmap& normal, const QPixmap& hover) {
   update();
 }
 
-void CButtonST::SetTooltipText(std::string_view gbk) { setToolTip(hv::ui::qt::toQ(gbk)); }
+void CButtonST::SetTooltipText(std::string_view gbk) {
+  setToolTip(hv::ui::qt::toQ(gbk));
+}
 
 void CButtonST::paintEvent(QPaintEvent* event) {
   if (normal_.isNull()) {
@@ -76,4 +77,6 @@ CTransparentStatic::CTransparentStatic(QWidget* parent) : QLabel(parent) {
   setAutoFillBackground(false);
 }
 
-void CTransparentStatic::SetText(std::string_view gbk) { setText(hv::ui::qt::toQ(gbk)); }
+void CTransparentStatic::SetText(std::string_view gbk) {
+  setText(hv::ui::qt::toQ(gbk));
+}

@@ -9,9 +9,13 @@
 // ---- CTrayIcon
 
 CTrayIcon::CTrayIcon() = default;
-CTrayIcon::~CTrayIcon() { RemoveIcon(); }
+CTrayIcon::~CTrayIcon() {
+  RemoveIcon();
+}
 
-bool CTrayIcon::IsAvailable() { return QSystemTrayIcon::isSystemTrayAvailable(); }
+bool CTrayIcon::IsAvailable() {
+  return QSystemTrayIcon::isSystemTrayAvailable();
+}
 
 bool CTrayIcon::Create(hv::WindowId window, uint32_t callbackMessage, std::string_view tip,
                        const QIcon& icon, uint32_t id) {
@@ -64,7 +68,9 @@ void CTrayIcon::RemoveIcon() {
   tray_.reset();
 }
 
-bool CTrayIcon::IsVisible() const { return tray_ && tray_->isVisible(); }
+bool CTrayIcon::IsVisible() const {
+  return tray_ && tray_->isVisible();
+}
 
 // ---- CHyperLink
 
@@ -79,7 +85,9 @@ void CHyperLink::SetURL(std::string_view url) {
   if (text().isEmpty()) setText(hv::ui::qt::toQ(url));
 }
 
-void CHyperLink::SetText(std::string_view gbk) { setText(hv::ui::qt::toQ(gbk)); }
+void CHyperLink::SetText(std::string_view gbk) {
+  setText(hv::ui::qt::toQ(gbk));
+}
 
 void CHyperLink::mouseReleaseEvent(QMouseEvent* event) {
   if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()) &&
@@ -115,7 +123,9 @@ void CExpandingDialog::ConnectCommands() {
   }
 }
 
-bool CExpandingDialog::OnDialogExpanding(bool) { return true; }
+bool CExpandingDialog::OnDialogExpanding(bool) {
+  return true;
+}
 void CExpandingDialog::OnDialogExpanded(bool) {}
 
 void CExpandingDialog::OnCommand(int id) {

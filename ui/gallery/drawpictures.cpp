@@ -107,7 +107,9 @@ struct Placed {
 };
 
 // Rectangles are written as the dialogs give them: left, top, right, bottom (inclusive).
-QRect ltrb(int l, int t, int r, int b) { return QRect(QPoint(l, t), QPoint(r, b)); }
+QRect ltrb(int l, int t, int r, int b) {
+  return QRect(QPoint(l, t), QPoint(r, b));
+}
 
 QImage header(QSize size, const QString& title, const QString& subtitle,
               std::initializer_list<Placed> buttons) {
@@ -119,8 +121,8 @@ QImage header(QSize size, const QString& title, const QString& subtitle,
   p.setPen(Qt::white);
   p.setFont(font(size.height() >= 60 ? 22 : 16, true));
   const int x = 20 + size.height() / 2;
-  p.drawText(QRect(x, 4, size.width() / 2, size.height() / 2 + 4),
-             Qt::AlignLeft | Qt::AlignVCenter, title);
+  p.drawText(QRect(x, 4, size.width() / 2, size.height() / 2 + 4), Qt::AlignLeft | Qt::AlignVCenter,
+             title);
   if (!subtitle.isEmpty()) {
     p.setFont(font(12));
     p.setPen(QColor(0xe0, 0xee, 0xff));
@@ -181,9 +183,9 @@ int main(int argc, char** argv) {
                      {ltrb(546, 36, 575, 64), Glyph::Music},
                      {ltrb(588, 36, 618, 64), Glyph::Flash}}),
              dir, QStringLiteral("Lumo图.jpg"));
-  ok &= save(header(QSize(505, 36), QStringLiteral("好友列表维护"), QString(),
-                    {{ltrb(460, 10, 474, 28), Glyph::Minimize},
-                     {ltrb(483, 10, 497, 28), Glyph::Close}}),
-             dir, QStringLiteral("好友.jpg"));
+  ok &= save(
+      header(QSize(505, 36), QStringLiteral("好友列表维护"), QString(),
+             {{ltrb(460, 10, 474, 28), Glyph::Minimize}, {ltrb(483, 10, 497, 28), Glyph::Close}}),
+      dir, QStringLiteral("好友.jpg"));
   return ok ? 0 : 1;
 }

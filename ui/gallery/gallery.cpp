@@ -64,8 +64,10 @@ QGroupBox* controls(QWidget* parent, const std::string& home, QLabel* status) {
   form->addRow(QStringLiteral("CACCombox"), row);
 
   auto* phones = new CPhoneTypeTree(box);
-  if (auto ini = hv::fs::resolveNoCase(home + "DATA/phonecompany.ini")) phones->LoadPhoneCompany(*ini);
-  for (const char* m : {"诺基亚3310", "诺基亚7650", "西门子C45", "摩托罗拉V998", "三星T108", "X100"}) {
+  if (auto ini = hv::fs::resolveNoCase(home + "DATA/phonecompany.ini"))
+    phones->LoadPhoneCompany(*ini);
+  for (const char* m :
+       {"诺基亚3310", "诺基亚7650", "西门子C45", "摩托罗拉V998", "三星T108", "X100"}) {
     phones->SetItemData(phones->AddString(T(m)), 0);
   }
   phones->Sort();
@@ -119,9 +121,8 @@ void showHeaderDialog(const std::string& home) {
   header->SetFlashButton(QRect(QPoint(368, 30), QPoint(398, 61)));
   header->SetImageButton(QRect(QPoint(407, 30), QPoint(442, 61)));
   header->SetMusicButton(QRect(QPoint(453, 30), QPoint(482, 61)));
-  header->SetModuleHandler([text](CDialogHeader::Button) {
-    text->setText(QStringLiteral("模块按钮被按下"));
-  });
+  header->SetModuleHandler(
+      [text](CDialogHeader::Button) { text->setText(QStringLiteral("模块按钮被按下")); });
   header->MoveCtrls(d);
   d->show();
 }
@@ -155,9 +156,11 @@ QGroupBox* dialogs(QWidget* parent, const std::string& home, QLabel* status) {
   col->addWidget(action(box, QStringLiteral("登录对话框（9000）"), [status] {
     hv::ui::qt::testing::LoginLike c("");
     const int r = ui::backend().runModal(c);
-    status->setText(QStringLiteral("登录对话框结果 %1，号码 %2").arg(r).arg(ui::qt::toQ(c.text(9001))));
+    status->setText(
+        QStringLiteral("登录对话框结果 %1，号码 %2").arg(r).arg(ui::qt::toQ(c.text(9001))));
   }));
-  col->addWidget(action(box, QStringLiteral("发送进度（5000）"), [status] { simulateSend(status); }));
+  col->addWidget(
+      action(box, QStringLiteral("发送进度（5000）"), [status] { simulateSend(status); }));
   col->addWidget(action(box, QStringLiteral("CDialogHeader"), [home] { showHeaderDialog(home); }));
   col->addWidget(action(box, QStringLiteral("停止图标"), [] {
     ui::messageBox(T("对不起，用户登录失败！"), T("用户登录"), ui::Icon::Stop);
@@ -175,9 +178,8 @@ QGroupBox* dialogs(QWidget* parent, const std::string& home, QLabel* status) {
                                     T("打开"), "");
     status->setText(f ? ui::qt::toQ(*f) : QStringLiteral("已取消"));
   }));
-  col->addWidget(action(box, QStringLiteral("保存副本（SaveFile）"), [home] {
-    CHandvaneHelper::SaveFile(home + T("DATA/登录.jpg"));
-  }));
+  col->addWidget(action(box, QStringLiteral("保存副本（SaveFile）"),
+                        [home] { CHandvaneHelper::SaveFile(home + T("DATA/登录.jpg")); }));
   col->addStretch(1);
   return box;
 }
@@ -205,7 +207,8 @@ int main(int argc, char** argv) {
                         .arg(static_cast<qlonglong>(m.lparam), 0, 16));
   });
   CTrayIcon tray;
-  if (!tray.Create(trayReceiver.id(), 0x401, "Lumoi", window.style()->standardIcon(QStyle::SP_ComputerIcon), 200)) {
+  if (!tray.Create(trayReceiver.id(), 0x401, "Lumoi",
+                   window.style()->standardIcon(QStyle::SP_ComputerIcon), 200)) {
     status->setText(QStringLiteral("没有系统托盘：托盘图标不显示"));
   }
   window.show();

@@ -1,12 +1,15 @@
 #include "ui/qt/binding.h"
 
 #include <QAbstractButton>
+#include <QAbstractSlider>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMetaObject>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QWidget>
 #include <optional>
@@ -38,10 +41,7 @@ QStringList toQList(const std::vector<std::string>& items) {
 }  // namespace
 
 ControllerBinding::ControllerBinding(DialogController& controller, QWidget* dialog)
-    : QObject(dialog),
-      controller_(controller),
-      dialog_(dialog),
-      guard_(std::make_shared<Guard>()) {
+    : QObject(dialog), controller_(controller), dialog_(dialog), guard_(std::make_shared<Guard>()) {
   setObjectName(QStringLiteral("hv-controller-binding"));
   guard_->binding = this;
   dialog->installEventFilter(this);
@@ -57,7 +57,8 @@ ControllerBinding::ControllerBinding(DialogController& controller, QWidget* dial
       g->binding->refresh(id);
     } else {
       ControllerBinding* b = g->binding;
-      QMetaObject::invokeMethod(b, [b, id] { b->refresh(id); }, Qt::QueuedConnection);
+      QMetaObject::invokeMethod(
+          b, [b, id] { b->refresh(id); }, Qt::QueuedConnection);
     }
   });
 }
@@ -90,6 +91,12 @@ void ControllerBinding::connectWidget(int id, QWidget* w) {
     connect(combo, &QComboBox::editTextChanged, this, [this, id] { userChanged(id); });
   } else if (auto* button = qobject_cast<QAbstractButton*>(w)) {
     connect(button, &QAbstractButton::clicked, this, [this, id] { userCommand(id); });
+  } else if (auto* text = qobject_cast<QPlainTextEdit*>(w)) {
+    connect(text, &QPlainTextEdit::textChanged, this, [this, id] { userChanged(id); });
+  } else if (auto* list = qobject_cast<QListWidget*>(w)) {
+    connect(list, &QListWidget::currentRowChanged, this, [this, id] { userChanged(id); });
+  } else if (auto* slider = qobject_cast<QAbstractSlider*>(w)) {
+    connect(slider, &QAbstractSlider::valueChanged, this, [this, id] { userChanged(id); });
   }
 }
 
@@ -182,6 +189,23 @@ void ControllerBinding::applyControl(int id, QWidget* w) {
     auto [low, high] = progressRange(c);
     if (bar->minimum() != low || bar->maximum() != high) bar->setRange(low, high);
     bar->setValue(std::clamp(c.selection, low, high));
+  } else if (auto* plain = qobject_cast<QPlainTextEdit*>(w)) {
+    if (plain->toPlainText() != text) plain->setPlainText(text);
+  } else if (auto* list = qobject_cast<QListWidget*>(w)) {
+    QStringList items = toQList(c.items);
+    QStringList shown;
+    for (int i = 0; i < list->count(); ++i) shown << list->item(i)->text();
+    if (shown != items) {
+      list->clear();
+      list->addItems(items);
+    }
+    if (list->currentRow() != c.selection) list->setCurrentRow(c.selection);
+  } else if (auto* slider = qobject_cast<QAbstractSlider*>(w)) {
+    if (c.items.size() == 2) {
+      auto [low, high] = progressRange(c);
+      if (slider->minimum() != low || slider->maximum() != high) slider->setRange(low, high);
+    }
+    if (slider->value() != c.selection) slider->setValue(c.selection);
   }
   if (w->isEnabled() != c.enabled) w->setEnabled(c.enabled);
   if (w->isHidden() == c.visible) w->setVisible(c.visible);
@@ -197,6 +221,12 @@ void ControllerBinding::userChanged(int id) {
     // The text first: showing the selection must find the new text already in place.
     controller_.setText(id, fromQ(combo->currentText()));
     controller_.setSelection(id, combo->currentIndex());
+  } else if (auto* plain = qobject_cast<QPlainTextEdit*>(w)) {
+    controller_.setText(id, fromQ(plain->toPlainText()));
+  } else if (auto* list = qobject_cast<QListWidget*>(w)) {
+    controller_.setSelection(id, list->currentRow());
+  } else if (auto* slider = qobject_cast<QAbstractSlider*>(w)) {
+    controller_.setSelection(id, slider->value());
   }
   controller_.onChange(id);
 }

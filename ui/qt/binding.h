@@ -10,6 +10,7 @@
 // copied into the controller, as a dialog template initialises its controls.
 #include <QObject>
 #include <QPointer>
+#include <QWidget>
 #include <functional>
 #include <map>
 #include <memory>
@@ -17,8 +18,6 @@
 
 #include "include/handvane/export.h"
 #include "ui/core/ui.h"
-
-#include <QWidget>
 class QEvent;
 
 namespace hv::ui::qt {
@@ -33,13 +32,13 @@ class HV_EXPORT ControllerBinding : public QObject {
   DialogController& controller() const { return controller_; }
   QWidget* dialog() const { return dialog_; }
 
-  // Binds a QLabel, QLineEdit, QComboBox, QAbstractButton or QProgressBar (other widgets get
-  // enabled and visible only).
+  // Binds a QLabel, QLineEdit, QPlainTextEdit, QComboBox, QListWidget, QAbstractButton,
+  // QProgressBar or QAbstractSlider (other widgets get enabled and visible only). Lists show the
+  // control's items and selection; sliders and progress bars show the selection as their
+  // position, in the range given by the control's items {"low", "high"} (0..100 when not set).
   void bind(int id, QWidget* widget);
   QWidget* widget(int id) const;
 
-  // A progress bar shows the control's selection as its position; its range is read from the
-  // control's items: {"low", "high"} (0..100 when not set).
   // Called after the widget of id was refreshed from the controller (id -1: the title); views
   // hook their own behaviour in here.
   std::function<void(int id)> afterRefresh;

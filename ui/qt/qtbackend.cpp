@@ -1,6 +1,7 @@
 #include "ui/qt/qtbackend.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QEventLoop>
 #include <QFileDialog>
@@ -8,7 +9,6 @@
 #include <QFormLayout>
 #include <QLibraryInfo>
 #include <QLineEdit>
-#include <QComboBox>
 #include <QLocale>
 #include <QMessageBox>
 #include <QPointer>
@@ -73,8 +73,8 @@ QWidget* generatedView(DialogController& controller) {
   }
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, dialog);
   layout->addWidget(buttons);
-  for (auto [id, role] : {std::pair{kIdOk, QDialogButtonBox::Ok},
-                          std::pair{kIdCancel, QDialogButtonBox::Cancel}}) {
+  for (auto [id, role] :
+       {std::pair{kIdOk, QDialogButtonBox::Ok}, std::pair{kIdCancel, QDialogButtonBox::Cancel}}) {
     QPushButton* b = buttons->button(role);
     binding->bind(id, b);
     // After the controller heard of the press: a controller that does not handle the standard
@@ -335,9 +335,9 @@ bool install() {
     }
   }
   QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));
-  for (const QString& family : {QStringLiteral("WenQuanYi Micro Hei"),
-                                QStringLiteral("Noto Sans CJK SC"),
-                                QStringLiteral("AR PL UMing CN")}) {
+  for (const QString& family :
+       {QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("Noto Sans CJK SC"),
+        QStringLiteral("AR PL UMing CN")}) {
     if (QFontDatabase::families().contains(family)) {
       QFont f = app->font();
       f.setFamily(family);

@@ -1,4 +1,6 @@
 // Recipient checks, saving a copy of a file and the service's web addresses.
+#include "ui/UI/helper.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -6,7 +8,6 @@
 #include "platform/fs.h"
 #include "platform/gbk.h"
 #include "platform/tests/test_dir.h"
-#include "ui/UI/helper.h"
 #include "ui/core/ui.h"
 
 namespace {

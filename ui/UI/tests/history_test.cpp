@@ -1,10 +1,11 @@
 // The receiver history in "Setting.ini": its layout, damaged files and the combo box around it.
+#include "ui/UI/history.h"
+
 #include <gtest/gtest.h>
 
 #include "platform/fs.h"
 #include "platform/gbk.h"
 #include "platform/tests/test_dir.h"
-#include "ui/UI/history.h"
 #include "ui/qt/tests/qt_test_app.h"
 
 namespace {
@@ -65,8 +66,7 @@ TEST(CACCombox, ListsHistoryAfterTheDialogsOwnEntriesAndSavesOnAddCurrent) {
   hv::ui::qt::testing::app();
   TestDir dir;
   const std::string file = dir / "Setting.ini";
-  ASSERT_TRUE(
-      hv::fs::writeFileAtomic(file, "[Receiver]\r\nCount=1\r\nItem1=13900139000\r\n"));
+  ASSERT_TRUE(hv::fs::writeFileAtomic(file, "[Receiver]\r\nCount=1\r\nItem1=13900139000\r\n"));
   CACCombox box;
   box.Init();
   box.addItem(QStringLiteral("张三"), 7);

@@ -1,15 +1,15 @@
 // Pictures through Magick++: BMP bytes written by hand, PNG read back by Qt's own reader, refused
 // content, and palettes.
-#include <gtest/gtest.h>
+#include "ui/UI/image.h"
 
 #include <Magick++.h>
+#include <gtest/gtest.h>
 
 #include <QImage>
 #include <set>
 
 #include "platform/fs.h"
 #include "platform/tests/test_dir.h"
-#include "ui/UI/image.h"
 #include "ui/qt/qtext.h"
 #include "ui/qt/tests/qt_test_app.h"
 

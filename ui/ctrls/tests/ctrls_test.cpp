@@ -1,4 +1,6 @@
 // The ctrls library under the offscreen platform (which has no notification area).
+#include "ui/ctrls/ctrls.h"
+
 #include <gtest/gtest.h>
 
 #include <QMouseEvent>
@@ -8,7 +10,6 @@
 #include "platform/gbk.h"
 #include "platform/messages.h"
 #include "ui/UI/helper.h"
-#include "ui/ctrls/ctrls.h"
 #include "ui/qt/tests/qt_test_app.h"
 
 namespace {

@@ -5,10 +5,13 @@
 #include <QAbstractButton>
 #include <QFileDialog>
 #include <QKeyEvent>
-#include <QRegularExpression>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QSlider>
 #include <QTimer>
 #include <atomic>
 #include <thread>
@@ -61,8 +64,8 @@ TEST(QtMessageBox, YesNoQuestionReadsInChineseAndReportsThePressedButton) {
     text = box->text();
     box->button(QMessageBox::No)->click();
   });
-  Answer a = backend().messageBox(T("是否添加为好友？"), T("发送短信"), Icon::Question,
-                                  Buttons::YesNo);
+  Answer a =
+      backend().messageBox(T("是否添加为好友？"), T("发送短信"), Icon::Question, Buttons::YesNo);
   EXPECT_EQ(a, Answer::No);
   EXPECT_EQ(shown, (QStringList{QStringLiteral("否"), QStringLiteral("是")}));
   EXPECT_EQ(icon, QMessageBox::Question);
@@ -106,8 +109,9 @@ TEST(QtMessageBox, BoxAskedFromAWorkerThreadIsShownOnTheGuiThread) {
 }
 
 TEST(QtFileDialog, FiltersBecomeQtNameFilters) {
-  EXPECT_EQ(nameFilters(T("图片文件(*.jpg;*.bmp)|*.jpg;*.bmp|所有文件 (*.*)|*.*||")),
-            (QStringList{QStringLiteral("图片文件 (*.jpg *.bmp)"), QStringLiteral("所有文件 (*)")}));
+  EXPECT_EQ(
+      nameFilters(T("图片文件(*.jpg;*.bmp)|*.jpg;*.bmp|所有文件 (*.*)|*.*||")),
+      (QStringList{QStringLiteral("图片文件 (*.jpg *.bmp)"), QStringLiteral("所有文件 (*)")}));
   EXPECT_EQ(nameFilters("Flash (*.swf)|*.swf||"), QStringList{QStringLiteral("Flash (*.swf)")});
   EXPECT_TRUE(nameFilters("").isEmpty());
 }
@@ -200,6 +204,49 @@ TEST(QtDialogs, ModelessDialogFromAWorkerFollowsItsControllerAndCloses) {
     return view.isNull();
   }));
   EXPECT_TRUE(c->ended());
+}
+
+TEST(QtDialogs, RegisteredViewBindsTextListsAndSliders) {
+  app();
+  registerView(4300, [](DialogController& c) -> QWidget* {
+    auto* d = new QDialog;
+    auto* b = new ControllerBinding(c, d);
+    b->bind(1, new QPlainTextEdit(d));
+    b->bind(2, new QListWidget(d));
+    b->bind(3, new QSlider(d));
+    return d;
+  });
+  struct Picker : DialogController {
+    Picker() : DialogController(4300, "picker") {}
+    void onInit() override {
+      setText(1, T("第一行\n第二行"));
+      setItems(2, {T("诺基亚"), T("西门子")});
+      setSelection(2, 0);
+      setItems(3, {"0", "255"});
+      setSelection(3, 100);
+    }
+    void onChange(int id) override { changes.push_back(id); }
+    std::vector<int> changes;
+  } c;
+  whenModal<QDialog>([&](QDialog* d) {
+    auto* text = d->findChild<QPlainTextEdit*>();
+    auto* list = d->findChild<QListWidget*>();
+    auto* slider = d->findChild<QSlider*>();
+    EXPECT_EQ(text->toPlainText(), QStringLiteral("第一行\n第二行"));
+    EXPECT_EQ(list->count(), 2);
+    EXPECT_EQ(list->currentRow(), 0);
+    EXPECT_EQ(slider->maximum(), 255);
+    EXPECT_EQ(slider->value(), 100);
+    list->setCurrentRow(1);
+    slider->setValue(200);
+    text->setPlainText(QStringLiteral("短信"));
+    d->close();
+  });
+  backend().runModal(c);
+  EXPECT_EQ(c.selection(2), 1);
+  EXPECT_EQ(c.selection(3), 200);
+  EXPECT_EQ(c.text(1), T("短信"));
+  EXPECT_EQ(c.changes, (std::vector<int>{2, 3, 1}));
 }
 
 TEST(QtMessages, PostMessageFromAWorkerRunsOnTheGuiThreadEvenDuringAModalWait) {

@@ -29,8 +29,7 @@ class AppEnvironment : public ::testing::Environment {
  public:
   void SetUp() override { app(); }
 };
-inline const bool kAppEnvironment =
-    (::testing::AddGlobalTestEnvironment(new AppEnvironment), true);
+inline const bool kAppEnvironment = (::testing::AddGlobalTestEnvironment(new AppEnvironment), true);
 
 // Runs the event loop until pred holds or the time is up; whether it held.
 template <class Pred>

@@ -207,7 +207,9 @@ class LoginView : public CExpandingDialog {
 
 }  // namespace
 
-QWidget* createLoginView(DialogController& controller) { return new LoginView(controller); }
+QWidget* createLoginView(DialogController& controller) {
+  return new LoginView(controller);
+}
 
 void registerSuiteViews() {
   registerView(kLoginTemplate, createLoginView);

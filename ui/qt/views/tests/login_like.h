@@ -10,7 +10,8 @@ namespace hv::ui::qt::testing {
 
 class LoginLike : public DialogController {
  public:
-  explicit LoginLike(std::string proxyType) : DialogController(9000, T("用户登录")), type_(proxyType) {}
+  explicit LoginLike(std::string proxyType)
+      : DialogController(9000, T("用户登录")), type_(proxyType) {}
 
   void onInit() override {
     setItems(9001, {"13800138000", "13900139000"});

@@ -55,7 +55,8 @@ std::vector<std::pair<QWidget*, QString>> shownTexts(QWidget* dialog) {
   std::vector<std::pair<QWidget*, QString>> out;
   for (QWidget* w : dialog->findChildren<QWidget*>()) {
     if (!w->isVisibleTo(dialog)) continue;
-    if (auto* l = qobject_cast<QLabel*>(w); l && !l->text().isEmpty()) out.emplace_back(w, l->text());
+    if (auto* l = qobject_cast<QLabel*>(w); l && !l->text().isEmpty())
+      out.emplace_back(w, l->text());
     if (auto* b = qobject_cast<QAbstractButton*>(w); b && !b->text().isEmpty()) {
       out.emplace_back(w, b->text());
     }
@@ -82,12 +83,14 @@ int checkAndSave(QWidget* dialog, const QString& name) {
     for (char32_t c : text.toUcs4()) {
       if (c < 0x2E80 || !seen.insert(c).second) continue;  // the CJK ranges start at U+2E80
       ++checked;
-      EXPECT_TRUE(metrics.inFontUcs4(c)) << name.toStdString() << ": U+" << std::hex << static_cast<uint32_t>(c);
+      EXPECT_TRUE(metrics.inFontUcs4(c))
+          << name.toStdString() << ": U+" << std::hex << static_cast<uint32_t>(c);
       const QImage glyph = drawn(font, c);
       EXPECT_GT(inkPixels(glyph, glyph.rect(), qRgb(255, 255, 255)), 2)  // "：" is two dots
-          << name.toStdString() << ": U+" << std::hex << static_cast<uint32_t>(c) << " drew nothing";
-      EXPECT_NE(glyph, missing) << name.toStdString() << ": U+" << std::hex << static_cast<uint32_t>(c)
-                                << " drawn as a missing glyph";
+          << name.toStdString() << ": U+" << std::hex << static_cast<uint32_t>(c)
+          << " drew nothing";
+      EXPECT_NE(glyph, missing) << name.toStdString() << ": U+" << std::hex
+                                << static_cast<uint32_t>(c) << " drawn as a missing glyph";
     }
     // The screenshot itself carries the text's ink where the widget is.
     const QRect area(w->mapTo(dialog, QPoint(0, 0)), w->size());
@@ -103,8 +106,8 @@ TEST(Screenshots, LoginDialogCollapsedAndExpanded) {
     testing::LoginLike c(type);
     int checked = 0;
     whenShown(9000, [&](QWidget* d) {
-      checked = checkAndSave(d, *type ? QStringLiteral("login-expanded")
-                                      : QStringLiteral("login-collapsed"));
+      checked = checkAndSave(
+          d, *type ? QStringLiteral("login-expanded") : QStringLiteral("login-collapsed"));
       d->close();
     });
     backend().runModal(c);

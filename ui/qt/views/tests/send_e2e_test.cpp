@@ -78,7 +78,8 @@ class SendE2E : public ::testing::Test {
       done = true;
     });
     const SendNotice notice{window.id(), 0x401, 1, 0};
-    EXPECT_EQ(NET_SendMessageContent(&notice, h.data(), content.data(), int32_t(content.size())), 0);
+    EXPECT_EQ(NET_SendMessageContent(&notice, h.data(), content.data(), int32_t(content.size())),
+              0);
     EXPECT_TRUE(testing::waitFor([&] { return done.load(); }, 30000));
     return result;
   }

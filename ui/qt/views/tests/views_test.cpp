@@ -1,5 +1,7 @@
 // The login and send progress views bound to their controllers under the offscreen platform:
 // typing, clicking, the expanding part, the proxy controls, and cancel reaching the send thread.
+#include "ui/qt/views/views.h"
+
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
@@ -21,7 +23,6 @@
 #include "ui/qt/tests/qt_test_app.h"
 #include "ui/qt/views/tests/login_like.h"
 #include "ui/qt/views/tests/view_support.h"
-#include "ui/qt/views/views.h"
 
 namespace hv::ui::qt {
 namespace {
@@ -87,7 +88,8 @@ TEST(LoginView, ProxyControlsFollowUseProxyAndTheKindChosen) {
   std::vector<std::vector<bool>> states;  // enabled: sock4, sock5, host, port, user, password
   auto snapshot = [&](QWidget* d) {
     std::vector<bool> s;
-    for (int id : {9009, 9010, 9011, 9012, 9013, 9014}) s.push_back(child<QWidget>(d, id)->isEnabled());
+    for (int id : {9009, 9010, 9011, 9012, 9013, 9014})
+      s.push_back(child<QWidget>(d, id)->isEnabled());
     states.push_back(s);
   };
   whenShown(9000, [&](QWidget* d) {
@@ -104,11 +106,10 @@ TEST(LoginView, ProxyControlsFollowUseProxyAndTheKindChosen) {
     d->close();
   });
   EXPECT_EQ(backend().runModal(c), -1);
-  const std::vector<std::vector<bool>> expected = {
-      {false, false, false, false, false, false},
-      {true, true, true, true, false, false},
-      {true, true, true, true, true, true},
-      {false, false, false, false, false, false}};
+  const std::vector<std::vector<bool>> expected = {{false, false, false, false, false, false},
+                                                   {true, true, true, true, false, false},
+                                                   {true, true, true, true, true, true},
+                                                   {false, false, false, false, false, false}};
   EXPECT_EQ(states, expected);
 }
 
