@@ -3,8 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <mutex>
+#include <thread>
 
 #include "service/cipher/session_cipher.h"
 #include "service/tests/fake_server.h"
@@ -210,6 +212,22 @@ TEST_F(SessionTest, NoServerListeningIsALocalFailure) {
   ASSERT_EQ(session_->initialize({}), 0);
   EXPECT_EQ(session_->regionRecognize("1", "127.0.0.1", port), -1);
   EXPECT_EQ(lastRequestFailure(), RequestFailure::NoConnection);
+}
+
+TEST_F(SessionTest, LogoutDoesNotHangOnUnitsThatAreNeverGivenBack) {
+  // A process that ended while holding units (or two drainers each holding part of the count)
+  // would keep a logout that waits without limit from ever returning.
+  auto stuck = hv::NamedSemaphore::open(name_, 10, 10);
+  ASSERT_TRUE(stuck);
+  ASSERT_TRUE(stuck->wait(std::chrono::milliseconds(100)));
+  ASSERT_TRUE(stuck->wait(std::chrono::milliseconds(100)));
+  ASSERT_EQ(session_->initialize({}), 0);
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(session_->logout(), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
+  EXPECT_EQ(session_->state(), SessionState::Initialized);
+  EXPECT_EQ(stuck->value(), 8);  // what the logout took it gave back
+  stuck->release(2);
 }
 
 TEST(RequestFailures, EveryFailureHasItsText) {
