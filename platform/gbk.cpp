@@ -9,14 +9,25 @@
 namespace hv {
 namespace {
 
-// iconv descriptors are not thread-safe; each thread keeps its own pair.
+// iconv descriptors are not thread-safe; each thread keeps its own pair. Conversions may still be
+// asked for while the thread's objects are being destroyed (a static destructor removing a
+// temporary folder): then a descriptor is opened for the one call.
+thread_local bool convertersGone = false;
+
 struct Converter {
   iconv_t cd;
   Converter(const char* to, const char* from) : cd(iconv_open(to, from)) {}
   ~Converter() {
     if (cd != iconv_t(-1)) iconv_close(cd);
+    convertersGone = true;
   }
 };
+
+bool isAscii(std::string_view s) {
+  for (char c : s)
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  return true;
+}
 
 std::optional<std::string> convert(Converter& c, std::string_view in) {
   if (c.cd == iconv_t(-1)) return std::nullopt;
@@ -43,13 +54,22 @@ std::optional<std::string> convert(Converter& c, std::string_view in) {
   return out;
 }
 
-Converter& toUtf8() {
+enum class Way { GbkToUtf8, Utf8ToGbk };
+
+std::optional<std::string> convertWay(Way way, std::string_view in) {
+  if (isAscii(in)) return std::string(in);  // both encodings agree on ASCII
+  const char* to = way == Way::Utf8ToGbk ? "GBK" : "UTF-8";
+  const char* from = way == Way::Utf8ToGbk ? "UTF-8" : "GBK";
+  if (convertersGone) {
+    Converter once(to, from);
+    return convert(once, in);
+  }
+  if (way == Way::Utf8ToGbk) {
+    thread_local Converter c("GBK", "UTF-8");
+    return convert(c, in);
+  }
   thread_local Converter c("UTF-8", "GBK");
-  return c;
-}
-Converter& toGbk() {
-  thread_local Converter c("GBK", "UTF-8");
-  return c;
+  return convert(c, in);
 }
 
 }  // namespace
@@ -69,11 +89,11 @@ std::optional<std::string> gbkToUtf8(std::string_view gbk) {
     if (t < 0x40 || t == 0x7F || t == 0xFF) return std::nullopt;
     i += 2;
   }
-  return convert(toUtf8(), gbk);
+  return convertWay(Way::GbkToUtf8, gbk);
 }
 
 std::optional<std::string> utf8ToGbk(std::string_view utf8) {
-  return convert(toGbk(), utf8);
+  return convertWay(Way::Utf8ToGbk, utf8);
 }
 
 std::string T(std::string_view utf8Literal) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <thread>
 
 namespace {
 
@@ -60,4 +61,20 @@ TEST(Gbk, CopyToBufferNeverOverflowsAndTerminates) {
   EXPECT_EQ(hv::copyToBuffer(nullptr, 10, "abc"), 0u);
 }
 
+}  // namespace
+
+namespace {
+// Conversions still work from a static destructor, after the thread's converters are gone
+// (a table or test fixture cleaning up its folder at exit).
+struct ConvertsAtExit {
+  ~ConvertsAtExit() {
+    if (hv::gbkToUtf8("\xD6\xD0") != "中" || hv::utf8ToGbk("中") != "\xD6\xD0") std::abort();
+  }
+} convertsAtExit;
+
+TEST(Gbk, ConvertsOnANewThreadAndAtExit) {
+  std::optional<std::string> r;
+  std::thread([&] { r = hv::gbkToUtf8("\xD6\xD0"); }).join();
+  EXPECT_EQ(r, "中");
+}
 }  // namespace
