@@ -83,7 +83,8 @@ std::optional<std::string> claimToolName(WorkDir& w, const std::string& first) {
 
 // "1.mid", then "11.mid", "12.mid", ...; the partner name (same stem, other extension) must be
 // free too.
-std::optional<std::string> claimStem(WorkDir& w, const std::string& ext, const std::string& partner) {
+std::optional<std::string> claimStem(WorkDir& w, const std::string& ext,
+                                     const std::string& partner) {
   for (int i = 0; i < kNameAttempts; ++i) {
     std::string stem = i == 0 ? "1" : "1" + std::to_string(i);
     if (claim(w, stem + ext, stem + partner)) return stem;
@@ -246,8 +247,8 @@ namespace {
 // Encoding, then the preview of what fitted. The song already holds the tempo that the encoding
 // gave it, so the preview is written without a further shift.
 template <typename Encode>
-Status encodeAndPreview(const std::string& midiPath, const std::string& converterPath,
-                        int channel, const RunLimits& limits, Encode encode) {
+Status encodeAndPreview(const std::string& midiPath, const std::string& converterPath, int channel,
+                        const RunLimits& limits, Encode encode) {
   Song song;
   Status forward = forwardConvert(midiPath, converterPath, channel, song, limits);
   if (!forward.ok()) return forward;

@@ -1,8 +1,9 @@
 #include "ringtone/imelody.h"
 
+#include <strings.h>
+
 #include <algorithm>
 #include <cctype>
-#include <strings.h>
 
 namespace hv::tunecast {
 namespace {
@@ -18,7 +19,9 @@ constexpr uint8_t kUserDefinedSound = 0x0C;
 constexpr uint8_t kUserPrompt = 0x13;
 constexpr uint8_t kObjectDistribution = 0x17;
 
-std::string beatLine(int beat) { return "BEAT:" + std::to_string(beat) + "\r\n"; }
+std::string beatLine(int beat) {
+  return "BEAT:" + std::to_string(beat) + "\r\n";
+}
 
 std::string fullHeader(int beat) {
   return "BEGIN:IMELODY\r\nVERSION:1.2\r\nFORMAT:CLASS1.0\r\n" + beatLine(beat);
@@ -54,7 +57,9 @@ size_t notesThatFit(const std::vector<std::string>& notes, size_t from, size_t r
 
 }  // namespace
 
-std::string IMelody::text() const { return melodyText(fullHeader(beat), notes, 0, notes.size()); }
+std::string IMelody::text() const {
+  return melodyText(fullHeader(beat), notes, 0, notes.size());
+}
 std::string IMelody::reducedText() const {
   return melodyText(beatLine(beat), notes, 0, notes.size());
 }
@@ -62,31 +67,55 @@ std::string IMelody::reducedText() const {
 std::string iMelodyNote(const SongNote& n) {
   std::string out;
   switch (n.octave) {
-    case 2: case 6: out = "*5"; break;
-    case 3: case 7: out = "*6"; break;
-    case 4: out = "*3"; break;
-    default: break;
+    case 2:
+    case 6:
+      out = "*5";
+      break;
+    case 3:
+    case 7:
+      out = "*6";
+      break;
+    case 4:
+      out = "*3";
+      break;
+    default:
+      break;
   }
   std::string name = n.note;
   for (auto& c : name) c = char(std::toupper(uint8_t(c)));
   static const std::pair<const char*, const char*> letters[] = {
-      {"C", "c"},  {"C#", "#c"}, {"D", "d"}, {"D#", "#d"}, {"E", "e"},  {"F", "f"}, {"F#", "#f"},
-      {"G", "g"},  {"G#", "#g"}, {"A", "a"}, {"A#", "#a"}, {"B", "b"}, {"H", "b"}};
+      {"C", "c"}, {"C#", "#c"}, {"D", "d"}, {"D#", "#d"}, {"E", "e"}, {"F", "f"}, {"F#", "#f"},
+      {"G", "g"}, {"G#", "#g"}, {"A", "a"}, {"A#", "#a"}, {"B", "b"}, {"H", "b"}};
   std::string letter = "r";
   for (auto& [from, to] : letters)
     if (name == from) letter = to;
   out += letter;
   switch (n.duration) {
-    case 1: out += '0'; break;
-    case 2: out += '1'; break;
-    case 8: out += '3'; break;
-    case 16: out += '4'; break;
-    case 32: out += '5'; break;
-    default: out += '2'; break;
+    case 1:
+      out += '0';
+      break;
+    case 2:
+      out += '1';
+      break;
+    case 8:
+      out += '3';
+      break;
+    case 16:
+      out += '4';
+      break;
+    case 32:
+      out += '5';
+      break;
+    default:
+      out += '2';
+      break;
   }
-  if (n.special == ".") out += '.';
-  else if (n.special == ";") out += ':';
-  else if (n.special == "&") out += ';';
+  if (n.special == ".")
+    out += '.';
+  else if (n.special == ";")
+    out += ':';
+  else if (n.special == "&")
+    out += ';';
   return out;
 }
 
@@ -152,8 +181,8 @@ SplitResult splitIMelody(const IMelody& melody, int maxMessages, std::string_vie
   size_t sent = slices.empty() ? 0 : slices.back().first + slices.back().second;
   uint8_t total = uint8_t(slices.size());
   for (size_t k = 0; k < slices.size(); ++k) {
-    std::string text =
-        melodyText(beatLine(melody.beat), notes, slices[k].first, slices[k].first + slices[k].second);
+    std::string text = melodyText(beatLine(melody.beat), notes, slices[k].first,
+                                  slices[k].first + slices[k].second);
     ByteStream m;
     m.reserve(16 + text.size());
     m.assign({0, kConcatenation, 0x03, reference, total, uint8_t(k + 1)});

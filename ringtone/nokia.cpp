@@ -18,7 +18,7 @@ std::string upper(const std::string& s) {
 }
 
 uint32_t noteValue(const std::string& note) {
-  static const char* const names[] = {"P", "C",  "C#", "D", "D#", "E", "F",
+  static const char* const names[] = {"P",  "C", "C#", "D", "D#", "E", "F",
                                       "F#", "G", "G#", "A", "A#", "H"};
   std::string u = upper(note);
   if (u == "B") return 12;
@@ -29,13 +29,20 @@ uint32_t noteValue(const std::string& note) {
 
 uint32_t durationCode(uint16_t duration) {
   switch (duration) {
-    case 1: return 0;
-    case 2: return 1;
-    case 4: return 2;
-    case 8: return 3;
-    case 16: return 4;
-    case 32: return 5;
-    default: return 2;
+    case 1:
+      return 0;
+    case 2:
+      return 1;
+    case 4:
+      return 2;
+    case 8:
+      return 3;
+    case 16:
+      return 4;
+    case 32:
+      return 5;
+    default:
+      return 2;
   }
 }
 
@@ -49,15 +56,24 @@ uint32_t specifierCode(const std::string& special) {
 // Scale 0 is A = 440 Hz (RTTTL octave 4), 1 is 880 Hz, 2 is 1760 Hz, 3 is 3520 Hz.
 uint32_t scaleCode(uint16_t octave) {
   switch (octave) {
-    case 1: case 5: return 1;
-    case 2: case 6: return 2;
-    case 3: case 7: return 3;
-    default: return 0;
+    case 1:
+    case 5:
+      return 1;
+    case 2:
+    case 6:
+      return 2;
+    case 3:
+    case 7:
+      return 3;
+    default:
+      return 0;
   }
 }
 
 // Command parts end on a byte boundary with 1 to 8 filler bits.
-void fill(std::string& part) { part.append(8 - part.size() % 8, '0'); }
+void fill(std::string& part) {
+  part.append(8 - part.size() % 8, '0');
+}
 
 }  // namespace
 
@@ -86,7 +102,14 @@ int nokiaTempoIndex(uint16_t tempo) {
 
 NokiaRingtone encodeNokia(Song& song, int tempoShift, int tempoOff) {
   NokiaRingtone tone;
-  tone.header = "00000110" "00000101" "00000100" "00010101" "10000001" "00000000" "00000000";
+  tone.header =
+      "00000110"
+      "00000101"
+      "00000100"
+      "00010101"
+      "10000001"
+      "00000000"
+      "00000000";
   tone.tempoOn = tempoOff == 0;
   int tempoIndex = 0;
   if (tone.tempoOn) {
@@ -99,10 +122,18 @@ NokiaRingtone encodeNokia(Song& song, int tempoShift, int tempoOff) {
 
   size_t count = std::min(song.notes.size(), kMaxNokiaNotes);
   size_t patterns = (count + 126) / 127;
-  std::string sound = "0011101" "001" "0000" + bitsOf(uint32_t(patterns), 8);
+  std::string sound =
+      "0011101"
+      "001"
+      "0000" +
+      bitsOf(uint32_t(patterns), 8);
   for (size_t p = 0; p < patterns; ++p) {
     size_t first = p * 127, n = std::min<size_t>(127, count - first);
-    sound += "000" "00" "0000" + bitsOf(uint32_t(2 * n + (tone.tempoOn ? 1 : 0)), 8);
+    sound +=
+        "000"
+        "00"
+        "0000" +
+        bitsOf(uint32_t(2 * n + (tone.tempoOn ? 1 : 0)), 8);
     if (tone.tempoOn) sound += "100" + bitsOf(uint32_t(tempoIndex), 5);
     for (size_t i = first; i < first + n; ++i) {
       const SongNote& note = song.notes[i];
@@ -136,8 +167,10 @@ SplitResult splitNokia(const NokiaRingtone& tone, int maxMessages, size_t noteCo
   std::vector<std::pair<size_t, size_t>> cuts;  // offset, length
   if (full >= m) {
     for (size_t i = 0; i < m; ++i) cuts.emplace_back(i * kSegmentBody, kSegmentBody);
-    if (full > m) r.overflow = int(rest > 0 ? m + 1 : m);
-    else r.overflow = rest > 0 ? int(m + 1) : 0;
+    if (full > m)
+      r.overflow = int(rest > 0 ? m + 1 : m);
+    else
+      r.overflow = rest > 0 ? int(m + 1) : 0;
   } else {
     for (size_t i = 0; i < full; ++i) cuts.emplace_back(i * kSegmentBody, kSegmentBody);
     if (rest > 0) cuts.emplace_back(full * kSegmentBody, rest);

@@ -1,10 +1,7 @@
 #include "ringtone/packfile.h"
 
-#include <cstdio>
-#include <memory>
-
 #include "include/handvane/byteorder.h"
-#include "platform/fs.h"
+#include "ringtone/fileout.h"
 
 namespace hv::tunecast {
 
@@ -20,10 +17,7 @@ Status writePackedFile(std::string_view path, const std::vector<ByteStream>* str
     w.bytes(s);
     w.u8(0);
   }
-  std::unique_ptr<FILE, int (*)(FILE*)> f(fs::fopen(path, "wb"), fclose);
-  if (!f) return Status::of(Fault::PackCreate);
-  bool written = std::fwrite(out.data(), 1, out.size(), f.get()) == out.size();
-  if (std::fclose(f.release()) != 0 || !written) return Status::of(Fault::PackCreate);
+  if (!writeWholeFile(path, out.data(), out.size(), "wb")) return Status::of(Fault::PackCreate);
   return {};
 }
 

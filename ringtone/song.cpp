@@ -6,11 +6,14 @@
 #include <memory>
 
 #include "platform/fs.h"
+#include "ringtone/fileout.h"
 
 namespace hv::tunecast {
 namespace {
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isDigit(char c) {
+  return c >= '0' && c <= '9';
+}
 
 bool startsWithNoCase(std::string_view text, std::string_view prefix) {
   if (text.size() < prefix.size()) return false;
@@ -47,7 +50,7 @@ uint16_t number(std::string_view digits) {
 }
 
 // Longer names first, so that "C#" wins over "C".
-constexpr std::string_view kNoteNames[] = {"P", "C#", "C", "D#", "D", "E",  "F#",
+constexpr std::string_view kNoteNames[] = {"P", "C#", "C", "D#", "D", "E", "F#",
                                            "F", "G#", "G", "A#", "A", "H", "B"};
 
 std::string noteOf(std::string_view text) {
@@ -163,10 +166,7 @@ Status writeRtttl(std::string_view path, const Song* song, int maxNotes, int tem
   if (song->notes.empty()) return Status::of(Fault::WriteNoNotes);
   if (maxNotes < 1) return Status::of(Fault::WriteNothingToWrite);
   std::string text = formatRtttl(*song, size_t(maxNotes), tempoShift);
-  std::unique_ptr<FILE, int (*)(FILE*)> f(fs::fopen(path, "w"), fclose);
-  if (!f) return Status::of(Fault::WriteCreate);
-  bool written = std::fwrite(text.data(), 1, text.size(), f.get()) == text.size();
-  if (std::fclose(f.release()) != 0 || !written) return Status::of(Fault::WriteCreate);
+  if (!writeWholeFile(path, text.data(), text.size(), "w")) return Status::of(Fault::WriteCreate);
   return {};
 }
 

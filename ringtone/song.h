@@ -26,10 +26,9 @@ struct Song {
 };
 
 // The 32 tempos (beats per minute) of the Nokia Smart Messaging ringing tone, by index.
-inline constexpr uint16_t kTempoTable[32] = {25,  28,  31,  35,  40,  45,  50,  56,
-                                             63,  70,  80,  90,  100, 112, 125, 140,
-                                             160, 180, 200, 225, 250, 285, 320, 355,
-                                             400, 450, 500, 565, 635, 715, 800, 900};
+inline constexpr uint16_t kTempoTable[32] = {25,  28,  31,  35,  40,  45,  50,  56,  63,  70,  80,
+                                             90,  100, 112, 125, 140, 160, 180, 200, 225, 250, 285,
+                                             320, 355, 400, 450, 500, 565, 635, 715, 800, 900};
 
 // A tempo moved `shift` places along the table (index clamped to 0-31) when it is one of the
 // table's tempos; any other tempo unchanged.

@@ -11,7 +11,9 @@ namespace {
 
 using hv::tunecast::Status;
 
-std::string text(const char* s) { return s ? std::string(s) : std::string(); }
+std::string text(const char* s) {
+  return s ? std::string(s) : std::string();
+}
 
 int finish(const Status& status, char* result) {
   if (status.ok()) return 1;
@@ -39,8 +41,7 @@ HV_EXTERN_C int MIDI2IMelodyShort(const char* midiPath, const char* converterPat
 HV_EXTERN_C int GetMIDIBeat(const char* midiPath, const char* converterPath, int channel,
                             int* first, int* second, int* third, char* result) {
   hv::tunecast::Song song;
-  Status status =
-      hv::tunecast::forwardConvert(text(midiPath), text(converterPath), channel, song);
+  Status status = hv::tunecast::forwardConvert(text(midiPath), text(converterPath), channel, song);
   if (!status.ok()) return finish(status, result);
   if (first) *first = song.tempo <= 24 ? 0 : song.tempo <= 900 ? 5 : 10;
   if (second) *second = 0;

@@ -13,8 +13,8 @@
 namespace hv::melody {
 namespace {
 
-constexpr const char* kNames[12] = {"C", "C#", "D", "D#", "E", "F",
-                                    "F#", "G", "G#", "A", "A#", "B"};
+constexpr const char* kNames[12] = {"C",  "C#", "D",  "D#", "E",  "F",
+                                    "F#", "G",  "G#", "A",  "A#", "B"};
 // RTTTL octave 4 holds A = 440 Hz, MIDI key 69; octave 7 ends at key 107.
 constexpr int kLowestKey = 60, kHighestKey = 107;
 
@@ -79,14 +79,18 @@ std::vector<std::pair<long, uint64_t>> lineOf(const std::vector<Sounding>& notes
     for (; i < edges.size() && std::get<0>(edges[i]) == tick; ++i) {
       size_t n = std::get<2>(edges[i]);
       auto key = std::make_tuple(notes[n].key, notes[n].start, n);
-      if (std::get<1>(edges[i])) active.insert(key);
-      else active.erase(key);
+      if (std::get<1>(edges[i]))
+        active.insert(key);
+      else
+        active.erase(key);
     }
     if (i == edges.size()) break;
     uint64_t length = std::get<0>(edges[i]) - tick;
     long top = active.empty() ? -1 : long(std::get<2>(*active.rbegin()));
-    if (!line.empty() && line.back().first == top) line.back().second += length;
-    else if (!line.empty() || top >= 0) line.emplace_back(top, length);
+    if (!line.empty() && line.back().first == top)
+      line.back().second += length;
+    else if (!line.empty() || top >= 0)
+      line.emplace_back(top, length);
   }
   return line;
 }
@@ -200,9 +204,12 @@ midi::File midiOf(const tunecast::Song& song) {
     if (n.duration == 1 || n.duration == 2 || n.duration == 4 || n.duration == 8 ||
         n.duration == 16 || n.duration == 32)
       length = whole / n.duration;
-    if (n.special == ".") length = length * 3 / 2;
-    else if (n.special == ";") length = length * 7 / 4;
-    else if (n.special == "&") length = length * 2 / 3;
+    if (n.special == ".")
+      length = length * 3 / 2;
+    else if (n.special == ";")
+      length = length * 7 / 4;
+    else if (n.special == "&")
+      length = length * 2 / 3;
     std::string name = n.note;
     for (auto& c : name) c = char(std::toupper(uint8_t(c)));
     if (name == "H") name = "B";

@@ -110,19 +110,32 @@ void putBe32(std::vector<uint8_t>& out, uint32_t v) {
 
 std::string_view errorText(Error error) {
   switch (error) {
-    case Error::NoHeader: return "not a standard MIDI file (no MThd header)";
-    case Error::BadFormat: return "unsupported MIDI file format";
-    case Error::BadDivision: return "invalid time division";
-    case Error::Truncated: return "file cut short";
-    case Error::TrackCount: return "fewer tracks than the header announces";
-    case Error::BadQuantity: return "variable-length number longer than 4 bytes";
-    case Error::NoRunningStatus: return "data byte without a running status";
-    case Error::BadStatus: return "system common or real-time status in a file";
-    case Error::BadData: return "channel message data byte out of range";
-    case Error::BadMeta: return "meta event of a wrong length";
-    case Error::NoEndOfTrack: return "track without an end-of-track event";
-    case Error::EventsAfterEnd: return "events after the end of a track";
-    case Error::TooLong: return "file or track too long";
+    case Error::NoHeader:
+      return "not a standard MIDI file (no MThd header)";
+    case Error::BadFormat:
+      return "unsupported MIDI file format";
+    case Error::BadDivision:
+      return "invalid time division";
+    case Error::Truncated:
+      return "file cut short";
+    case Error::TrackCount:
+      return "fewer tracks than the header announces";
+    case Error::BadQuantity:
+      return "variable-length number longer than 4 bytes";
+    case Error::NoRunningStatus:
+      return "data byte without a running status";
+    case Error::BadStatus:
+      return "system common or real-time status in a file";
+    case Error::BadData:
+      return "channel message data byte out of range";
+    case Error::BadMeta:
+      return "meta event of a wrong length";
+    case Error::NoEndOfTrack:
+      return "track without an end-of-track event";
+    case Error::EventsAfterEnd:
+      return "events after the end of a track";
+    case Error::TooLong:
+      return "file or track too long";
   }
   return "unknown error";
 }

@@ -13,19 +13,19 @@
 namespace hv::midi {
 
 enum class Error {
-  NoHeader,           // no "MThd" chunk of at least 6 bytes at the start
-  BadFormat,          // format other than 0 and 1, or format 0 with more than one track
-  BadDivision,        // zero ticks per quarter note, or an unknown SMPTE frame rate
-  Truncated,          // a chunk, event or number runs past the end of its chunk or the file
-  TrackCount,         // fewer "MTrk" chunks than the header announces
-  BadQuantity,        // a variable-length quantity longer than 4 bytes
-  NoRunningStatus,    // a data byte where a status byte is needed
-  BadStatus,          // a system common or real-time status, which files do not carry
-  BadData,            // a channel message data byte of 0x80 or more
-  BadMeta,            // a meta event whose length its type does not allow
-  NoEndOfTrack,       // a track that does not end with the end-of-track event
-  EventsAfterEnd,     // bytes after the end-of-track event
-  TooLong,            // a file larger than kMaxFileSize, or ticks beyond 32 bits
+  NoHeader,         // no "MThd" chunk of at least 6 bytes at the start
+  BadFormat,        // format other than 0 and 1, or format 0 with more than one track
+  BadDivision,      // zero ticks per quarter note, or an unknown SMPTE frame rate
+  Truncated,        // a chunk, event or number runs past the end of its chunk or the file
+  TrackCount,       // fewer "MTrk" chunks than the header announces
+  BadQuantity,      // a variable-length quantity longer than 4 bytes
+  NoRunningStatus,  // a data byte where a status byte is needed
+  BadStatus,        // a system common or real-time status, which files do not carry
+  BadData,          // a channel message data byte of 0x80 or more
+  BadMeta,          // a meta event whose length its type does not allow
+  NoEndOfTrack,     // a track that does not end with the end-of-track event
+  EventsAfterEnd,   // bytes after the end-of-track event
+  TooLong,          // a file larger than kMaxFileSize, or ticks beyond 32 bits
 };
 std::string_view errorText(Error error);
 

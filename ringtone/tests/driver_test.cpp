@@ -1,5 +1,7 @@
 // The conversion driver with stand-in converters (shell scripts): names, command lines, the
 // output checks, clean-up, fallback to the converter's folder, the preview, and the exports.
+#include "ringtone/driver.h"
+
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -12,7 +14,6 @@
 
 #include "platform/fs.h"
 #include "platform/gbk.h"
-#include "ringtone/driver.h"
 #include "ringtone/tunecast.h"
 
 namespace hv::tunecast {
@@ -75,7 +76,8 @@ TEST(DriverNames, ChannelCommandLinesAndWorkFolder) {
   EXPECT_EQ(channelArgument(-3), "");
   EXPECT_EQ(channelArgument(1), " 1");
   EXPECT_EQ(channelArgument(16), "16");
-  EXPECT_EQ(forwardCommandLine("tooltr", 0, "1.mid", "1.txt"), "./tooltr.exe -channel  1.mid 1.txt");
+  EXPECT_EQ(forwardCommandLine("tooltr", 0, "1.mid", "1.txt"),
+            "./tooltr.exe -channel  1.mid 1.txt");
   EXPECT_EQ(forwardCommandLine("tool2", 9, "11.mid", "11.txt"),
             "./tool2.exe -channel  9 11.mid 11.txt");
   EXPECT_EQ(reverseCommandLine("toolre", "1.txt", "1.mid"), "./toolre.exe 1.txt 1.mid");
@@ -100,7 +102,8 @@ TEST_F(DriverTest, ConverterOutputIsReadAndTheWorkFolderRemoved) {
 
 TEST_F(DriverTest, CommandLineGoesThroughComSpec) {
   std::string log = base_ + "line.log";
-  script("comspec", "#!/bin/sh\nprintf '%s|%s' \"$1\" \"$2\" >> " + log + "\nexec /bin/sh -c \"$2\"\n");
+  script("comspec",
+         "#!/bin/sh\nprintf '%s|%s' \"$1\" \"$2\" >> " + log + "\nexec /bin/sh -c \"$2\"\n");
   setenv("ComSpec", (base_ + "comspec").c_str(), 1);
   Song song;
   ASSERT_TRUE(forwardConvert(midi_, tool_, 17, song, quick).ok());
@@ -123,9 +126,11 @@ TEST_F(DriverTest, ConverterWithoutOutputFailsAndLeavesNothing) {
 }
 
 TEST_F(DriverTest, ConverterLaterThanTenSecondsFailsAndIsStopped) {
-  std::string late = script("conv/late", "#!/bin/sh\nsleep 12\nfor a; do out=$a; done\n"
-                                         "echo 'a:d=4,o=5,b=1:c' > \"$out\"\n"
-                                         "echo late > " + base_ + "late.mark\n");
+  std::string late = script("conv/late",
+                            "#!/bin/sh\nsleep 12\nfor a; do out=$a; done\n"
+                            "echo 'a:d=4,o=5,b=1:c' > \"$out\"\n"
+                            "echo late > " +
+                                base_ + "late.mark\n");
   auto start = std::chrono::steady_clock::now();
   Song song;
   Status s = forwardConvert(midi_, late, 0, song);
@@ -152,7 +157,8 @@ TEST_F(DriverTest, MissingInputsAndFailedCopies) {
             T("转换工具 ") + base_ + T("conv/none 不存在"));
   // A folder given as the converter or the MIDI file cannot be copied.
   fs::makeDirectories(base_ + "conv/dir");
-  EXPECT_EQ(forwardConvert(midi_, base_ + "conv/dir", 0, song, quick).text(), T("拷贝转换工具失败"));
+  EXPECT_EQ(forwardConvert(midi_, base_ + "conv/dir", 0, song, quick).text(),
+            T("拷贝转换工具失败"));
   fs::makeDirectories(base_ + "dir.mid");
   EXPECT_EQ(forwardConvert(base_ + "dir.mid", tool_, 0, song, quick).text(),
             T("考备MIDI文件到工作目录失败: 1"));
@@ -172,8 +178,9 @@ TEST_F(DriverTest, BorrowedConverterFolderNeverTakesStaleFiles) {
 }
 
 TEST_F(DriverTest, TwoRunsAtOnceKeepTheirOwnFiles) {
-  std::string slow = script("conv/slow", "#!/bin/sh\nsleep 0.5\nfor a; do prev=$out; out=$a; done\n"
-                                         "cat \"$prev\" > \"$out\"\n");
+  std::string slow = script("conv/slow",
+                            "#!/bin/sh\nsleep 0.5\nfor a; do prev=$out; out=$a; done\n"
+                            "cat \"$prev\" > \"$out\"\n");
   std::string other = file("other.mid", "b:d=8,o=6,b=200:d,e,f,g");
   Song a, b;
   Status sa, sb;

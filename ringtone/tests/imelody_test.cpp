@@ -1,14 +1,16 @@
 // iMelody text and its EMS messages, with the element bytes written out by hand.
+#include "ringtone/imelody.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "ringtone/imelody.h"
-
 namespace hv::tunecast {
 namespace {
 
-std::string textOf(const ByteStream& m, size_t from) { return std::string(m.begin() + long(from), m.end()); }
+std::string textOf(const ByteStream& m, size_t from) {
+  return std::string(m.begin() + long(from), m.end());
+}
 
 IMelody melodyOfNotes(int count, int beat = 120) {
   IMelody m;
@@ -103,8 +105,8 @@ TEST(IMelodySplit, SeveralMessagesWithTheirElements) {
   const ByteStream& first = r.streams[0];
   ASSERT_EQ(first.size(), 140u);
   EXPECT_EQ(ByteStream(first.begin(), first.begin() + 16),
-            (ByteStream{139, 0x00, 0x03, 0x5A, 0x03, 0x01, 0x17, 0x02, 0x04, 0x00, 0x13, 0x01,
-                        0x03, 0x0C, 125, 0x00}));
+            (ByteStream{139, 0x00, 0x03, 0x5A, 0x03, 0x01, 0x17, 0x02, 0x04, 0x00, 0x13, 0x01, 0x03,
+                        0x0C, 125, 0x00}));
   std::string notes46;
   for (int i = 0; i < 46; ++i) notes46 += "c2";
   EXPECT_EQ(textOf(first, 16), "BEAT:120\r\nMELODY:" + notes46 + "\r\nEND:IMELODY\r\n");

@@ -1,10 +1,10 @@
 // The Nokia ringing tone: bit fields written out from the Smart Messaging tables, and the split
 // into port-addressed, concatenated messages.
+#include "ringtone/nokia.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
-
-#include "ringtone/nokia.h"
 
 namespace hv::tunecast {
 namespace {
@@ -54,6 +54,7 @@ TEST(NokiaEncode, TempoInstructionReplacesTheSongTempo) {
   EXPECT_EQ(s.tempo, 125);
 }
 
+// clang-format off
 TEST(NokiaEncode, ThreeNotesWithTempoBitByBit) {
   Song s = songOf(125, {{8, "C#", ".", 6}, {4, "e", "", 5}, {4, "P", "", 5}});
   NokiaRingtone tone = encodeNokia(s, 0, 0);
@@ -88,19 +89,28 @@ TEST(NokiaEncode, PartOfWholeBytesGetsEightFillerBits) {
   EXPECT_EQ(tone.body, expected);
 }
 
+// clang-format on
+
 TEST(NokiaEncode, PatternsOf127AndAtMostFour) {
   Song s = songOf(100, std::vector<SongNote>(600, SongNote{4, "C", "", 5}));
   NokiaRingtone tone = encodeNokia(s, 0, 0);
   // 38 fixed bits, 4 pattern headers with tempo (25), 508 notes (17), filler, end.
   size_t bits = 38 + 4 * 25 + 508 * 17;
   EXPECT_EQ(tone.body.size(), bits + (8 - bits % 8) + 8);
-  EXPECT_EQ(tone.body.substr(30, 8), "00000100");  // pattern count 4
+  EXPECT_EQ(tone.body.substr(30, 8), "00000100");      // pattern count 4
   EXPECT_EQ(tone.body.substr(38 + 9, 8), "11111111");  // 2 * 127 + 1 instructions
 }
 
 NokiaRingtone toneOfBodyBytes(size_t n) {
   NokiaRingtone t;
-  t.header = "00000110" "00000101" "00000100" "00010101" "10000001" "00000000" "00000000";
+  t.header =
+      "00000110"
+      "00000101"
+      "00000100"
+      "00010101"
+      "10000001"
+      "00000000"
+      "00000000";
   for (size_t i = 0; i < n; ++i) t.body += "10101011";  // 0xAB
   t.tempoOn = true;
   return t;
@@ -120,9 +130,9 @@ TEST(NokiaSplit, OneByteMoreGoesOutInSegments) {
   SplitResult r = splitNokia(toneOfBodyBytes(134), 3, 10, 0x42);
   ASSERT_EQ(r.streams.size(), 2u);
   EXPECT_EQ(r.streams[0].size(), 140u);
-  EXPECT_EQ(ByteStream(r.streams[0].begin(), r.streams[0].begin() + 13),
-            (ByteStream{0x0B, 0x05, 0x04, 0x15, 0x81, 0x00, 0x00, 0x00, 0x03, 0x42, 0x02, 0x01,
-                        0xAB}));
+  EXPECT_EQ(
+      ByteStream(r.streams[0].begin(), r.streams[0].begin() + 13),
+      (ByteStream{0x0B, 0x05, 0x04, 0x15, 0x81, 0x00, 0x00, 0x00, 0x03, 0x42, 0x02, 0x01, 0xAB}));
   EXPECT_EQ(r.streams[1], (ByteStream{0x0B, 0x05, 0x04, 0x15, 0x81, 0x00, 0x00, 0x00, 0x03, 0x42,
                                       0x02, 0x02, 0xAB, 0xAB, 0xAB, 0xAB, 0xAB, 0x00}));
   EXPECT_EQ(r.overflow, 0);
@@ -137,13 +147,15 @@ TEST(NokiaSplit, CutToTheMaximumWithOverflowAndNotesThatFit) {
   EXPECT_EQ(r.streams[0][138], 0xAB);
   EXPECT_EQ(r.streams[0][139], 0x00);
   EXPECT_EQ(r.overflow, 2);
-  // (1024 - 38 - 25) / 17 = 56 notes with the tempo instruction, (1024 - 38 - 17) / 17 = 57 without.
+  // (1024 - 38 - 25) / 17 = 56 notes with the tempo instruction, (1024 - 38 - 17) / 17 = 57
+  // without.
   EXPECT_EQ(r.notesFitted, 56u);
   NokiaRingtone noTempo = toneOfBodyBytes(300);
   noTempo.tempoOn = false;
   EXPECT_EQ(splitNokia(noTempo, 1, 500, 7).notesFitted, 57u);
   // Three segments of a long tune: 127 notes in the first two patterns' worth, then the rest.
-  EXPECT_EQ(splitNokia(toneOfBodyBytes(600), 3, 500, 7).notesFitted, 127u + (3072 - 38 - 2184 - 25) / 17);
+  EXPECT_EQ(splitNokia(toneOfBodyBytes(600), 3, 500, 7).notesFitted,
+            127u + (3072 - 38 - 2184 - 25) / 17);
 }
 
 TEST(NokiaSplit, ExactlyFullSegmentsAndOverflowRules) {

@@ -84,7 +84,8 @@ TEST_F(Converters, DottedLengthsPausesAndTheFirstTempo) {
   // 100 beats a minute; then a later tempo change that does not count. C5 for 144 ticks (dotted
   // quarter), D5 48 (eighth), silence 96, E5 90 (closest to a quarter), F#6 30 (closest to a
   // sixteenth 24, not a dotted sixteenth 36).
-  std::string midi = midiFromCsv("dots",
+  std::string midi = midiFromCsv(
+      "dots",
       "0, 0, Header, 1, 2, 96\n"
       "1, 0, Start_track\n1, 0, Tempo, 600000\n1, 200, Tempo, 300000\n1, 200, End_track\n"
       "2, 0, Start_track\n2, 0, Note_on_c, 0, 72, 90\n2, 144, Note_on_c, 0, 72, 0\n"
@@ -97,7 +98,8 @@ TEST_F(Converters, DottedLengthsPausesAndTheFirstTempo) {
 
 TEST_F(Converters, HighestNoteOfTheChosenChannel) {
   // Channel 1 (0 in the file) holds a chord C4-E4-G4 then A4; channel 3 plays D6 over it.
-  std::string midi = midiFromCsv("chord",
+  std::string midi = midiFromCsv(
+      "chord",
       "0, 0, Header, 0, 1, 96\n1, 0, Start_track\n"
       "1, 0, Note_on_c, 0, 60, 90\n1, 0, Note_on_c, 0, 64, 90\n1, 0, Note_on_c, 0, 67, 90\n"
       "1, 0, Note_on_c, 2, 86, 90\n1, 96, Note_off_c, 0, 67, 0\n1, 192, Note_off_c, 2, 86, 0\n"
@@ -189,8 +191,8 @@ class TunecastRuns : public Converters {
   int noteOns(const std::string& midi) {
     auto bytes = hv::fs::readFile(midi);
     if (!bytes) return -1;
-    auto f = hv::midi::read(std::span<const uint8_t>(
-        reinterpret_cast<const uint8_t*>(bytes->data()), bytes->size()));
+    auto f = hv::midi::read(
+        std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(bytes->data()), bytes->size()));
     if (!std::holds_alternative<hv::midi::File>(f)) return -1;
     int n = 0;
     for (const auto& e : std::get<hv::midi::File>(f).tracks[0].events)
@@ -212,7 +214,8 @@ TEST_F(TunecastRuns, NokiaRingtoneWithPreview) {
   std::string sht = *hv::fs::readFile(midi + ".sht");
   // One message of 23 bytes: port header, then 2 command parts, 0x4A, and the sound part.
   ASSERT_EQ(sht.size(), 32u);
-  EXPECT_EQ(sht.substr(0, 17), std::string("\x01\0\0\0\x17\0\0\0\x06\x05\x04\x15\x81\0\0\x02\x4A", 17));
+  EXPECT_EQ(sht.substr(0, 17),
+            std::string("\x01\0\0\0\x17\0\0\0\x06\x05\x04\x15\x81\0\0\x02\x4A", 17));
   EXPECT_EQ(sht.back(), '\0');
   // 120 is shown by the ringtone's tempo below it, 112.
   EXPECT_EQ(*hv::fs::readFile(midi + "retring.txt"), "music:d=4,o=4,b=112:c,e,2g");
@@ -235,8 +238,8 @@ TEST_F(TunecastRuns, CutRingtoneWarnsAndPreviewsWhatFitted) {
 
 TEST_F(TunecastRuns, IMelodyWithPreview) {
   std::string midi = midiFromCsv("tune", kTune);
-  ASSERT_EQ(imelody_(midi.c_str(), (kSuite + "midi2rtttl").c_str(), 0, 99, 0, 2, "nokia_7650",
-                     text_), 1)
+  ASSERT_EQ(
+      imelody_(midi.c_str(), (kSuite + "midi2rtttl").c_str(), 0, 99, 0, 2, "nokia_7650", text_), 1)
       << hv::gbkToUtf8Escaped(text_);
   std::string object =
       "BEGIN:IMELODY\r\nVERSION:1.2\r\nFORMAT:CLASS1.0\r\nBEAT:120\r\nMELODY:*3c2*3e2*3g1\r\n"

@@ -1,9 +1,9 @@
 // The strict MIDI reader and the writer, on bytes written out from the Standard MIDI File layout.
+#include "tools/midifile.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
-
-#include "tools/midifile.h"
 
 namespace hv::midi {
 namespace {
@@ -11,8 +11,20 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 Bytes header(uint16_t format, uint16_t tracks, uint16_t division) {
-  return {'M', 'T', 'h', 'd', 0, 0, 0, 6, uint8_t(format >> 8), uint8_t(format),
-          uint8_t(tracks >> 8), uint8_t(tracks), uint8_t(division >> 8), uint8_t(division)};
+  return {'M',
+          'T',
+          'h',
+          'd',
+          0,
+          0,
+          0,
+          6,
+          uint8_t(format >> 8),
+          uint8_t(format),
+          uint8_t(tracks >> 8),
+          uint8_t(tracks),
+          uint8_t(division >> 8),
+          uint8_t(division)};
 }
 
 Bytes track(const Bytes& events) {
@@ -113,12 +125,12 @@ TEST(MidiWrite, BytesOfAOneNoteFile) {
   t.events.push_back(noteEvent(0, true, 0, 72, 100));
   t.events.push_back(noteEvent(200, false, 0, 72, 0));
   f.tracks.push_back(t);
-  Bytes expected = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0, 96,
-                    'M', 'T', 'r', 'k', 0, 0, 0, 20,
-                    0x00, 0xFF, 0x51, 0x03, 0x09, 0x27, 0xC0,
-                    0x00, 0x90, 72, 100,
-                    0x81, 0x48, 0x80, 72, 0,  // delta 200 as a variable-length number
-                    0x00, 0xFF, 0x2F, 0x00};
+  Bytes expected = {
+      'M',  'T',  'h',  'd',  0,    0,  0,   6,    0,    0,    0,    1,    0,
+      96,   'M',  'T',  'r',  'k',  0,  0,   0,    20,   0x00, 0xFF, 0x51, 0x03,
+      0x09, 0x27, 0xC0, 0x00, 0x90, 72, 100, 0x81, 0x48, 0x80, 72,   0,  // delta 200 as a
+                                                                         // variable-length number
+      0x00, 0xFF, 0x2F, 0x00};
   EXPECT_EQ(write(f), expected);
   auto back = read(expected);
   ASSERT_TRUE(std::holds_alternative<File>(back));
