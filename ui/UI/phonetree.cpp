@@ -122,6 +122,11 @@ bool CPhoneTypeTree::SubclassDlgItem(QWidget* placeholder) {
   return true;
 }
 
+bool CPhoneTypeTree::SubclassDlgItem(int id, QWidget* parent) {
+  if (!parent) return false;
+  return SubclassDlgItem(parent->findChild<QWidget*>(QStringLiteral("c%1").arg(id)));
+}
+
 int CPhoneTypeTree::GetCurSel() const {
   return current_;
 }

@@ -56,6 +56,8 @@ class HV_EXPORT CPhoneTypeTree : public QComboBox {
   // Takes the place (geometry, layout slot, object name) of a placeholder widget of the dialog,
   // which is deleted; false when there is none.
   bool SubclassDlgItem(QWidget* placeholder);
+  // The same for the dialog's control of that id (the views name their controls "c<id>").
+  bool SubclassDlgItem(int id, QWidget* parent);
 
   // The selected model's handle, or -1.
   int GetCurSel() const;

@@ -6,6 +6,7 @@
 #include <QGuiApplication>
 #include <QMouseEvent>
 #include <QTreeView>
+#include <QVBoxLayout>
 
 #include "platform/fs.h"
 #include "platform/gbk.h"
@@ -97,6 +98,20 @@ TEST_F(PhoneTreeTest, ClickingAModelInTheDropDownSelectsIt) {
   QCoreApplication::sendEvent(view->viewport(), &release);
   EXPECT_EQ(tree_.GetCurSel(), c45);
   EXPECT_EQ(reported, c45);
+}
+
+TEST(CPhoneTypeTree, TakesThePlaceOfTheDialogsControl) {
+  QDialog dialog;
+  auto* layout = new QVBoxLayout(&dialog);
+  auto* placeholder = new QComboBox(&dialog);
+  placeholder->setObjectName(QStringLiteral("c1029"));
+  layout->addWidget(placeholder);
+  auto* tree = new CPhoneTypeTree;
+  EXPECT_FALSE(tree->SubclassDlgItem(1030, &dialog));
+  ASSERT_TRUE(tree->SubclassDlgItem(1029, &dialog));
+  EXPECT_EQ(tree->parentWidget(), &dialog);
+  EXPECT_EQ(layout->indexOf(tree), 0);
+  EXPECT_EQ(layout->indexOf(placeholder), -1);
 }
 
 TEST(CDialogHeader, MovesTheControlsBelowItAndItsButtonsAct) {
