@@ -12,8 +12,14 @@ echo "The suite is laid out in $suite:"
 ls "$suite"
 
 service_pid=""
+config="$suite/DATA/service.ini"
 if [ -x "$suite/handvane-service" ]; then
-  "$suite/handvane-service" --config "$suite/DATA/service.ini" &
+  # A first run gets a demonstration account so that signing in works at once.
+  if [ -z "$("$suite/handvane-service" --config "$config" list-accounts 2>/dev/null)" ]; then
+    "$suite/handvane-service" --config "$config" add-account 13800138000 handvane >/dev/null
+    echo "Created the demonstration account 13800138000 with password handvane."
+  fi
+  "$suite/handvane-service" --config "$config" &
   service_pid=$!
   trap '[ -n "$service_pid" ] && kill "$service_pid" 2>/dev/null || true' EXIT
   echo "handvane-service runs on loopback (pid $service_pid)."
@@ -25,4 +31,8 @@ if [ -x "$suite/Handvane" ]; then
   "$suite/Handvane" "$@"
 else
   echo "The main program Handvane is not built yet; the libraries above are what exists so far."
+  if [ -n "$service_pid" ] && [ -t 0 ]; then
+    echo "The local delivery service keeps running until you press Ctrl-C."
+    wait "$service_pid" || true
+  fi
 fi
