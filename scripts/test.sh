@@ -8,13 +8,13 @@ bash scripts/deps.sh
 jobs=$(nproc)
 
 echo "== build (RelWithDebInfo)"
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHV_ONLY= >/dev/null
 cmake --build build -j "$jobs"
 echo "== tests"
 ctest --test-dir build --output-on-failure --no-tests=error -j "$jobs"
 
 echo "== build (ASan + UBSan)"
-cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DHV_SANITIZE=ON -DHV_BENCH=OFF >/dev/null
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DHV_SANITIZE=ON -DHV_BENCH=OFF -DHV_ONLY= >/dev/null
 cmake --build build-asan -j "$jobs"
 echo "== tests under ASan + UBSan"
 ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1" \
