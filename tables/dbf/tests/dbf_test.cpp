@@ -280,7 +280,17 @@ for path in sys.argv[1:]:
     t.open(dbf.READ_ONLY)
     live = sum(1 for rec in t if not dbf.is_deleted(rec))
     t.close()
-    assert live == n, (path, live, n)
+    # dbfread reads records up to the end-of-file mark and ignores the header's count, so a
+    # writer killed after appending a record but before counting it in the header leaves one
+    # record that dbfread sees and dBase readers going by the header do not.
+    appended = n - live
+    assert appended in (0, 1), (path, live, n)
+    if appended:
+        data = open(path, 'rb').read()
+        count = int.from_bytes(data[4:8], 'little')
+        hl = int.from_bytes(data[8:10], 'little')
+        rl = int.from_bytes(data[10:12], 'little')
+        assert len(data) >= hl + (count + 1) * rl and data[hl + count * rl:hl + count * rl + 1] == b' ', path
 print('ok %d' % (len(sys.argv) - 1))
 )",
                                  copies);
