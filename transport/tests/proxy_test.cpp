@@ -208,6 +208,41 @@ TEST(ProxyDante, UdpAssociateRelaysDatagramsBothWays) {
   ::close(target);
 }
 
+TEST(ProxyDante, BindWaitsForTheInboundPeerThroughSocks4AndSocks5) {
+  Dante proxy("none");
+  REQUIRE_PEER(proxy, "danted");
+  for (PROXY_TYPE type : {PROXY_SOCKS4, PROXY_SOCKS5}) {
+    CProxyClient client;
+    client.SetProxy(type, "127.0.0.1", proxy.port(), "bob", "");
+    uint32_t address = 0;
+    uint16_t port = 0;
+    auto listener = client.bind(0, &address, &port);
+    ASSERT_TRUE(listener) << type << " " << client.errorno() << proxy.log();
+    EXPECT_EQ(address, 0x7F000001u) << type;  // Dante's external address
+    ASSERT_NE(port, 0) << type;
+    // The peer that the proxy waits for connects to the announced address and speaks first.
+    CNetkit inboundPeer;
+    ASSERT_EQ(inboundPeer.connect("127.0.0.1", port, 2000), 0) << type;
+    ASSERT_EQ(inboundPeer.send("from the peer", 13, 1000), 13);
+    uint32_t peerAddress = 0;
+    uint16_t peerPort = 0;
+    auto inbound = client.accept(listener.get(), 3000, &peerAddress, &peerPort);
+    ASSERT_TRUE(inbound) << type << " " << client.errorno() << proxy.log();
+    EXPECT_EQ(listener->gethandle(), -1);  // the connection moved into the result
+    EXPECT_EQ(peerAddress, 0x7F000001u) << type;
+    sockaddr_in local{};
+    socklen_t len = sizeof local;
+    getsockname(inboundPeer.gethandle(), reinterpret_cast<sockaddr*>(&local), &len);
+    EXPECT_EQ(peerPort, ntohs(local.sin_port)) << type;
+    char buf[13];
+    ASSERT_EQ(inbound->recv_size(buf, 13, 2000), 13) << type;
+    EXPECT_EQ(std::string(buf, 13), "from the peer");
+    EXPECT_EQ(inbound->send("back", 4, 1000), 4);
+    ASSERT_EQ(inboundPeer.recv_size(buf, 4, 2000), 4) << type;
+    EXPECT_EQ(std::string(buf, 4), "back");
+  }
+}
+
 TEST(ProxySocks4, UdpAssociateIsNotAvailable) {
   CProxyClient client;
   client.SetProxy(PROXY_SOCKS4, "127.0.0.1", 1080, "", "");
@@ -337,6 +372,125 @@ TEST(ProxyScripted, MalformedSocks5RepliesFailWithTheirCodes) {
     client.SetProxy(PROXY_SOCKS5, "127.0.0.1", server.port(), "", "");
     EXPECT_FALSE(client.connect("10.1.2.3", 80, 2000)) << c.what;
     EXPECT_EQ(client.errorno(), c.error) << c.what;
+  }
+}
+
+// Waits up to 3 s for the client to close its end: true when it did.
+bool clientCloses(int fd) {
+  for (;;) {
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, 3000) != 1) return false;
+    char c;
+    ssize_t n = ::recv(fd, &c, 1, 0);
+    if (n == 0) return true;
+    if (n < 0) return errno == ECONNRESET;
+  }
+}
+
+TEST(ProxyScripted, ShortAndGarbageRepliesFailWithTheirCodesAndCloseTheConnection) {
+  // The proxy keeps its end open after the bad reply, so a reply that is cut short ends on the
+  // client's clock, and the close seen afterwards is the client's own.
+  struct Case {
+    const char* what;
+    PROXY_TYPE type;
+    std::string methodReply;  // SOCKS5 only
+    std::string reply;
+    int error;
+  };
+  const std::string granted5("\x05\x00", 2);
+  const Case cases[] = {
+      {"SOCKS4 reply of 3 bytes", PROXY_SOCKS4, "", std::string("\x00\x5a\x00", 3),
+       NETKIT_ETIMEDOUT},
+      {"SOCKS4 garbage: byte 1 is the code", PROXY_SOCKS4, "", "HTTP/1.0", 'T'},
+      {"SOCKS5 method reply of 1 byte", PROXY_SOCKS5, "\x05", "", NETKIT_ETIMEDOUT},
+      {"SOCKS5 method reply of another version", PROXY_SOCKS5, std::string("\x04\x00", 2), "", -1},
+      {"SOCKS5 reply head of 3 bytes", PROXY_SOCKS5, granted5, std::string("\x05\x00\x00", 3),
+       NETKIT_ETIMEDOUT},
+      {"SOCKS5 garbage reply", PROXY_SOCKS5, granted5, "<html>", -1},
+      {"SOCKS5 IPv4 reply cut after the address", PROXY_SOCKS5, granted5,
+       std::string("\x05\x00\x00\x01\x7f\x00\x00\x01", 8), -1},
+      {"SOCKS5 IPv6 address type", PROXY_SOCKS5, granted5,
+       std::string("\x05\x00\x00\x04", 4) + std::string(18, '\0'), -2},
+  };
+  for (const auto& c : cases) {
+    std::atomic<bool> closed{false};
+    peer::ScriptedServer server([&c, &closed](int fd) {
+      if (c.type == PROXY_SOCKS4) {
+        peer::recvExact(fd, 9);
+      } else {
+        peer::recvExact(fd, 3);
+        peer::sendAll(fd, c.methodReply);
+        if (c.methodReply == std::string("\x05\x00", 2)) peer::recvExact(fd, 10);
+      }
+      peer::sendAll(fd, c.reply);
+      closed = clientCloses(fd);
+    });
+    CProxyClient client;
+    client.SetProxy(c.type, "127.0.0.1", server.port(), "", "");
+    EXPECT_FALSE(client.connect("10.1.2.3", 80, 600)) << c.what;
+    EXPECT_EQ(client.errorno(), c.error) << c.what;
+    for (int i = 0; i < 400 && !closed; ++i) std::this_thread::sleep_for(10ms);
+    EXPECT_TRUE(closed) << c.what;
+  }
+}
+
+TEST(ProxyScripted, ReplyArrivingByteByByteWithinTheTimeOutIsAccepted) {
+  const std::string reply("\x05\x00\x00\x01\x0a\x00\x00\x05\x1f\x90", 10);  // 10.0.0.5:8080
+  peer::ScriptedServer server([&reply](int fd) {
+    peer::recvExact(fd, 3);
+    for (char c : std::string("\x05\x00", 2)) {
+      peer::sendAll(fd, &c, 1);
+      std::this_thread::sleep_for(20ms);
+    }
+    peer::recvExact(fd, 10);
+    for (char c : reply) {
+      peer::sendAll(fd, &c, 1);
+      std::this_thread::sleep_for(20ms);
+    }
+    peer::echo(fd);
+  });
+  CProxyClient client;
+  client.SetProxy(PROXY_SOCKS5, "127.0.0.1", server.port(), "", "");
+  uint32_t address = 0;
+  uint16_t port = 0;
+  auto s = client.connect("10.1.2.3", 80, 3000, &address, &port);
+  ASSERT_TRUE(s) << client.errorno();
+  EXPECT_EQ(address, 0x0A000005u);
+  EXPECT_EQ(port, 8080);
+  EXPECT_EQ(roundTrip(*s, "slow proxy"), "slow proxy");
+}
+
+TEST(ProxyScripted, Socks5UsernamePasswordLayoutAndRefusal) {
+  // RFC 1929: VER 1, ULEN 5, "alice", PLEN 6, "s3cret"; status 0 accepts, anything else refuses.
+  for (uint8_t status : {0, 2}) {
+    std::mutex lock;
+    std::string seen;
+    peer::ScriptedServer server([&](int fd) {
+      std::string offer = peer::recvExact(fd, 4);
+      peer::sendAll(fd, std::string("\x05\x02", 2));
+      std::string login = peer::recvExact(fd, 14);
+      {
+        std::lock_guard<std::mutex> g(lock);
+        seen = offer + login;
+      }
+      peer::sendAll(fd, std::string("\x01", 1) + char(status));
+      if (status != 0) return;
+      peer::recvExact(fd, 10);
+      peer::sendAll(fd, std::string("\x05\x00\x00\x01\x7f\x00\x00\x01\x00\x50", 10));
+      peer::echo(fd);
+    });
+    CProxyClient client;
+    client.SetProxy(PROXY_SOCKS5, "127.0.0.1", server.port(), "alice", "s3cret");
+    auto s = client.connect("10.1.2.3", 80, 2000);
+    if (status == 0) {
+      ASSERT_TRUE(s) << client.errorno();
+      EXPECT_EQ(roundTrip(*s, "logged in"), "logged in");
+    } else {
+      EXPECT_FALSE(s);
+      EXPECT_EQ(client.errorno(), 2);
+    }
+    std::lock_guard<std::mutex> g(lock);
+    EXPECT_EQ(seen, std::string("\x05\x02\x02\x00" "\x01\x05" "alice" "\x06" "s3cret", 18));
   }
 }
 
