@@ -5,8 +5,8 @@
 
 #include <atomic>
 #include <cerrno>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <optional>
 #include <vector>
 
@@ -150,7 +150,9 @@ int CSimpleDNSResolver::ConnectToDNS(const std::string& server) {
   return 1;
 }
 
-uint32_t CSimpleDNSResolver::GetIP(const std::string& name) { return impl_->address(name, 0); }
+uint32_t CSimpleDNSResolver::GetIP(const std::string& name) {
+  return impl_->address(name, 0);
+}
 
 std::string CSimpleDNSResolver::GetDomainName(uint32_t address) {
   const auto* b = reinterpret_cast<const uint8_t*>(&address);
@@ -167,9 +169,15 @@ std::string CSimpleDNSResolver::GetMX(const std::string& domain) {
   return impl_->firstName(domain, netkit::kDnsMx, 2);  // after the 16-bit preference
 }
 
-void CSimpleDNSResolver::CloseConnection() { impl_->socket.closesocket(); }
-void CSimpleDNSResolver::attach(int handle) { impl_->socket.attach(handle); }
-int CSimpleDNSResolver::detach() { return impl_->socket.detach(); }
+void CSimpleDNSResolver::CloseConnection() {
+  impl_->socket.closesocket();
+}
+void CSimpleDNSResolver::attach(int handle) {
+  impl_->socket.attach(handle);
+}
+int CSimpleDNSResolver::detach() {
+  return impl_->socket.detach();
+}
 
 CBroadcastSocket::CBroadcastSocket() = default;
 CBroadcastSocket::~CBroadcastSocket() = default;

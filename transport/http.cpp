@@ -33,8 +33,8 @@ int CSimpleURLParse::ParseURL(const std::string& url) {
     hostStart = scheme + 3;
   }
   size_t slash = url.find('/', hostStart);
-  std::string hostText = url.substr(hostStart, slash == std::string::npos ? std::string::npos
-                                                                           : slash - hostStart);
+  std::string hostText =
+      url.substr(hostStart, slash == std::string::npos ? std::string::npos : slash - hostStart);
   if (slash != std::string::npos) resource_ = url.substr(slash);
   size_t colon = hostText.find(':');
   if (colon != std::string::npos) {
@@ -96,8 +96,7 @@ int CSimpleHTTPClient::SendRequest(const std::string& method, const std::string&
     if (!sendText(lines)) return -1;
   }
   if (!sendText("\r\n")) return -1;
-  if (bodyLength > 0 && body &&
-      send(body, bodyLength, kRequestSendTimeout) != bodyLength)
+  if (bodyLength > 0 && body && send(body, bodyLength, kRequestSendTimeout) != bodyLength)
     return -1;
   return 0;
 }
@@ -125,7 +124,9 @@ int CSimpleHTTPClient::RecvReponseData(void* buffer, int size, int timeout) {
   return recv(buffer, size, timeout);
 }
 
-int CSimpleHTTPClient::Close() { return closesocket(); }
+int CSimpleHTTPClient::Close() {
+  return closesocket();
+}
 
 void CSimpleHTTPClient::AddBasicAuthorizationHeader(int code, CHeader* headers,
                                                     const std::string& user,
@@ -149,8 +150,7 @@ void CSimpleHTTPClient::AddDegistAuthorizationHeader(int, CHeader*, const std::s
 CSimpleHTTPChannel::CSimpleHTTPChannel() = default;
 
 int CSimpleHTTPChannel::Connect(const std::string& proxyHost, int proxyPort,
-                                const std::string& user, const std::string& password,
-                                int timeout) {
+                                const std::string& user, const std::string& password, int timeout) {
   proxyHost_ = proxyHost;
   proxyPort_ = proxyPort;
   proxyUser_ = user;
@@ -161,7 +161,7 @@ int CSimpleHTTPChannel::Connect(const std::string& proxyHost, int proxyPort,
 }
 
 std::unique_ptr<CNetkit> CSimpleHTTPChannel::CreateHTTPChannel(const std::string& host, int port,
-                                                              int timeout) {
+                                                               int timeout) {
   lastStatus_ = 0;
   CHeader headers;
   if (!proxyUser_.empty())

@@ -27,8 +27,12 @@ namespace {
 
 thread_local int tlsLastError = 0;
 
-void setError(int code) { tlsLastError = code; }
-void setSystemError() { tlsLastError = CNetkit::mapsystemerror(errno); }
+void setError(int code) {
+  tlsLastError = code;
+}
+void setSystemError() {
+  tlsLastError = CNetkit::mapsystemerror(errno);
+}
 
 bool makeNonBlocking(int fd) {
   int flags = fcntl(fd, F_GETFL, 0);
@@ -85,6 +89,20 @@ int waitFor(int fd, short events, int timeout, short* revents = nullptr) {
   }
 }
 
+// After a non-blocking call failed (errno set): true when it may be tried again, because
+// nothing was ready yet and time is left; otherwise the reason is set and false returned.
+bool mayRetry(const netkit::Deadline& deadline) {
+  if (errno != EAGAIN && errno != EINTR) {
+    setSystemError();
+    return false;
+  }
+  if (deadline.expired()) {
+    setError(NETKIT_ETIMEDOUT);
+    return false;
+  }
+  return true;
+}
+
 // IANA well-known ports of the service names the library knows, in lookup order. Where a name
 // is a UDP-only service sharing a number range with TCP ones, the number the suite has always
 // used is kept ("biff" and "login" 513, "who" and "cmd" 514).
@@ -93,28 +111,28 @@ struct ServicePort {
   int port;
 };
 constexpr ServicePort kServices[] = {
-    {"echo", 7},          {"discard", 9},        {"systat", 11},        {"daytime", 13},
-    {"qotd", 17},         {"chargen", 19},       {"ftp-data", 20},      {"ftp", 21},
-    {"telnet", 23},       {"smtp", 25},          {"time", 37},          {"rlp", 39},
-    {"nameserver", 42},   {"nicname", 43},       {"domain", 53},        {"bootps", 67},
-    {"bootpc", 68},       {"tftp", 69},          {"gopher", 70},        {"finger", 79},
-    {"http", 80},         {"kerberos", 88},      {"hostname", 101},     {"iso-tsap", 102},
-    {"rtelnet", 107},     {"pop2", 109},         {"pop3", 110},         {"sunrpc", 111},
-    {"auth", 113},        {"uucp-path", 117},    {"nntp", 119},         {"ntp", 123},
-    {"epmap", 135},       {"netbios-ns", 137},   {"netbios-dgm", 138},  {"netbios-ssn", 139},
-    {"imap", 143},        {"pcmail-srv", 158},   {"snmp", 161},         {"snmptrap", 162},
-    {"print-srv", 170},   {"bgp", 179},          {"irc", 194},          {"ipx", 213},
-    {"ldap", 389},        {"https", 443},        {"microsoft-ds", 445}, {"kpasswd", 464},
-    {"isakmp", 500},      {"exec", 512},         {"biff", 513},         {"login", 513},
-    {"who", 514},         {"cmd", 514},          {"syslog", 514},       {"printer", 515},
-    {"talk", 517},        {"ntalk", 518},        {"efs", 520},          {"router", 520},
-    {"timed", 525},       {"tempo", 526},        {"courier", 530},      {"conference", 531},
-    {"netnews", 532},     {"netwall", 533},      {"uucp", 540},         {"klogin", 543},
-    {"kshell", 544},      {"new-rwho", 550},     {"remotefs", 556},     {"rmonitor", 560},
-    {"monitor", 561},     {"ldaps", 636},        {"doom", 666},         {"kerberos-adm", 749},
-    {"kerberos-iv", 750}, {"kpop", 1109},        {"phone", 1167},       {"ms-sql-s", 1433},
-    {"ms-sql-m", 1434},   {"wins", 1512},        {"ingreslock", 1524},  {"l2tp", 1701},
-    {"pptp", 1723},       {"radius", 1812},      {"radacct", 1813},     {"nfsd", 2049},
+    {"echo", 7},          {"discard", 9},      {"systat", 11},        {"daytime", 13},
+    {"qotd", 17},         {"chargen", 19},     {"ftp-data", 20},      {"ftp", 21},
+    {"telnet", 23},       {"smtp", 25},        {"time", 37},          {"rlp", 39},
+    {"nameserver", 42},   {"nicname", 43},     {"domain", 53},        {"bootps", 67},
+    {"bootpc", 68},       {"tftp", 69},        {"gopher", 70},        {"finger", 79},
+    {"http", 80},         {"kerberos", 88},    {"hostname", 101},     {"iso-tsap", 102},
+    {"rtelnet", 107},     {"pop2", 109},       {"pop3", 110},         {"sunrpc", 111},
+    {"auth", 113},        {"uucp-path", 117},  {"nntp", 119},         {"ntp", 123},
+    {"epmap", 135},       {"netbios-ns", 137}, {"netbios-dgm", 138},  {"netbios-ssn", 139},
+    {"imap", 143},        {"pcmail-srv", 158}, {"snmp", 161},         {"snmptrap", 162},
+    {"print-srv", 170},   {"bgp", 179},        {"irc", 194},          {"ipx", 213},
+    {"ldap", 389},        {"https", 443},      {"microsoft-ds", 445}, {"kpasswd", 464},
+    {"isakmp", 500},      {"exec", 512},       {"biff", 513},         {"login", 513},
+    {"who", 514},         {"cmd", 514},        {"syslog", 514},       {"printer", 515},
+    {"talk", 517},        {"ntalk", 518},      {"efs", 520},          {"router", 520},
+    {"timed", 525},       {"tempo", 526},      {"courier", 530},      {"conference", 531},
+    {"netnews", 532},     {"netwall", 533},    {"uucp", 540},         {"klogin", 543},
+    {"kshell", 544},      {"new-rwho", 550},   {"remotefs", 556},     {"rmonitor", 560},
+    {"monitor", 561},     {"ldaps", 636},      {"doom", 666},         {"kerberos-adm", 749},
+    {"kerberos-iv", 750}, {"kpop", 1109},      {"phone", 1167},       {"ms-sql-s", 1433},
+    {"ms-sql-m", 1434},   {"wins", 1512},      {"ingreslock", 1524},  {"l2tp", 1701},
+    {"pptp", 1723},       {"radius", 1812},    {"radacct", 1813},     {"nfsd", 2049},
     {"knetd", 2053},      {"man", 9535},
 };
 
@@ -124,7 +142,9 @@ constexpr ServicePort kServices[] = {
 // SIGPIPE is avoided per call with MSG_NOSIGNAL, so construction only sets the handle.
 CNetkit::CNetkit() = default;
 
-CNetkit::CNetkit(int handle) { attach(handle); }
+CNetkit::CNetkit(int handle) {
+  attach(handle);
+}
 
 CNetkit::~CNetkit() {
   if (handle_ >= 0) ::close(handle_);
@@ -157,15 +177,18 @@ int CNetkit::create(int family, int type, int protocol) {
   return fd;
 }
 
-int CNetkit::createtcp() { return create(AF_INET, SOCK_STREAM, IPPROTO_TCP); }
-int CNetkit::createudp() { return create(AF_INET, SOCK_DGRAM, IPPROTO_UDP); }
+int CNetkit::createtcp() {
+  return create(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+}
+int CNetkit::createudp() {
+  return create(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+}
 
 int CNetkit::createraw(int protocol, int includeHeader) {
   if (create(AF_INET, SOCK_RAW, protocol) < 0) return -1;
+  // closesocket() leaves the last error as it is, so the reason survives the clean-up.
   if (includeHeader == 1 && sendipheader(1) != 0) {
-    int code = errorno();
     closesocket();
-    setError(code);
     return -1;
   }
   return handle_;
@@ -197,9 +220,7 @@ int CNetkit::createsniffer(uint32_t localAddress) {
   ll.sll_ifindex = int(index);
   if (::bind(handle_, reinterpret_cast<sockaddr*>(&ll), sizeof ll) != 0) {
     setSystemError();
-    int code = errorno();
     closesocket();
-    setError(code);
     return -1;
   }
   return handle_;
@@ -254,22 +275,15 @@ int CNetkit::accept(int timeout, uint32_t* outAddress, uint16_t* outPort) {
     if (waitforread(deadline.remaining()) != 0) return -1;
     sockaddr_in sa{};
     socklen_t len = sizeof sa;
-    int fd = ::accept4(handle_, reinterpret_cast<sockaddr*>(&sa), &len,
-                       SOCK_NONBLOCK | SOCK_CLOEXEC);
+    int fd =
+        ::accept4(handle_, reinterpret_cast<sockaddr*>(&sa), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (fd >= 0) {
       if (outAddress) *outAddress = ntohl(sa.sin_addr.s_addr);
       if (outPort) *outPort = ntohs(sa.sin_port);
       return fd;
     }
     // A connection that was reset between poll and accept leaves nothing to accept: wait on.
-    if (errno != EAGAIN && errno != ECONNABORTED && errno != EINTR) {
-      setSystemError();
-      return -1;
-    }
-    if (deadline.expired()) {
-      setError(NETKIT_ETIMEDOUT);
-      return -1;
-    }
+    if (errno != ECONNABORTED && !mayRetry(deadline)) return -1;
   }
 }
 
@@ -316,14 +330,7 @@ int CNetkit::recv(void* buffer, int size, int timeout) {
       return -1;
     }
     // Readiness can be spurious (a datagram dropped for a bad checksum): wait again.
-    if (errno != EAGAIN && errno != EINTR) {
-      setSystemError();
-      return -1;
-    }
-    if (deadline.expired()) {
-      setError(NETKIT_ETIMEDOUT);
-      return -1;
-    }
+    if (!mayRetry(deadline)) return -1;
   }
 }
 
@@ -341,14 +348,7 @@ int CNetkit::recvfrom(void* buffer, int size, int timeout, uint32_t* outAddress,
       if (outPort) *outPort = ntohs(sa.sin_port);
       return int(n);
     }
-    if (errno != EAGAIN && errno != EINTR) {
-      setSystemError();
-      return -1;
-    }
-    if (deadline.expired()) {
-      setError(NETKIT_ETIMEDOUT);
-      return -1;
-    }
+    if (!mayRetry(deadline)) return -1;
   }
 }
 
@@ -444,7 +444,7 @@ int CNetkit::recv_all(char** outBuffer, int* outLength, int timeout) {
       char* bigger = new char[size_t(grown)];
       if (*outBuffer) {
         std::memcpy(bigger, *outBuffer, size_t(*outLength));
-        delete[] *outBuffer;
+        delete[] * outBuffer;
       }
       *outBuffer = bigger;
       capacity = grown;
@@ -494,21 +494,20 @@ int CNetkit::sendto(const char* host, int port, const void* data, int length, in
     ssize_t n = ::sendto(handle_, data, size_t(length < 0 ? 0 : length), MSG_NOSIGNAL,
                          reinterpret_cast<sockaddr*>(&sa), sizeof sa);
     if (n >= 0) return int(n);
-    if (errno != EAGAIN && errno != EINTR) {
-      setSystemError();
-      return -1;
-    }
-    if (deadline.expired()) {
-      setError(NETKIT_ETIMEDOUT);
-      return -1;
-    }
+    if (!mayRetry(deadline)) return -1;
   }
 }
 
-int CNetkit::waitforread(int timeout) { return waitFor(handle_, POLLIN, timeout); }
-int CNetkit::waitforwrite(int timeout) { return waitFor(handle_, POLLOUT, timeout); }
+int CNetkit::waitforread(int timeout) {
+  return waitFor(handle_, POLLIN, timeout);
+}
+int CNetkit::waitforwrite(int timeout) {
+  return waitFor(handle_, POLLOUT, timeout);
+}
 
-int CNetkit::errorno() const { return tlsLastError; }
+int CNetkit::errorno() const {
+  return tlsLastError;
+}
 
 int CNetkit::isclosed() const {
   switch (tlsLastError) {
@@ -523,9 +522,13 @@ int CNetkit::isclosed() const {
   }
 }
 
-int CNetkit::istimeout() const { return tlsLastError == NETKIT_ETIMEDOUT ? 1 : 0; }
+int CNetkit::istimeout() const {
+  return tlsLastError == NETKIT_ETIMEDOUT ? 1 : 0;
+}
 
-void CNetkit::setlasterror(int code) { setError(code); }
+void CNetkit::setlasterror(int code) {
+  setError(code);
+}
 
 uint32_t CNetkit::hosttoip(const char* host) {
   uint32_t address = 0;
@@ -609,45 +612,79 @@ uint16_t CNetkit::checksum(const void* words, int length) {
 
 int CNetkit::mapsystemerror(int err) {
   switch (err) {
-    case 0: return 0;
-    case EINTR: return NETKIT_EINTR;
-    case EBADF: return NETKIT_EBADF;
+    case 0:
+      return 0;
+    case EINTR:
+      return NETKIT_EINTR;
+    case EBADF:
+      return NETKIT_EBADF;
     case EACCES:
-    case EPERM: return NETKIT_EACCES;
-    case EFAULT: return NETKIT_EFAULT;
-    case EINVAL: return NETKIT_EINVAL;
+    case EPERM:
+      return NETKIT_EACCES;
+    case EFAULT:
+      return NETKIT_EFAULT;
+    case EINVAL:
+      return NETKIT_EINVAL;
     case EMFILE:
-    case ENFILE: return NETKIT_EMFILE;
-    case EAGAIN: return NETKIT_EWOULDBLOCK;
-    case EINPROGRESS: return NETKIT_EWOULDBLOCK;
-    case EALREADY: return NETKIT_EALREADY;
-    case ENOTSOCK: return NETKIT_ENOTSOCK;
-    case EDESTADDRREQ: return NETKIT_EDESTADDRREQ;
-    case EMSGSIZE: return NETKIT_EMSGSIZE;
-    case EPROTOTYPE: return NETKIT_EPROTOTYPE;
-    case ENOPROTOOPT: return NETKIT_ENOPROTOOPT;
+    case ENFILE:
+      return NETKIT_EMFILE;
+    case EAGAIN:
+      return NETKIT_EWOULDBLOCK;
+    case EINPROGRESS:
+      return NETKIT_EWOULDBLOCK;
+    case EALREADY:
+      return NETKIT_EALREADY;
+    case ENOTSOCK:
+      return NETKIT_ENOTSOCK;
+    case EDESTADDRREQ:
+      return NETKIT_EDESTADDRREQ;
+    case EMSGSIZE:
+      return NETKIT_EMSGSIZE;
+    case EPROTOTYPE:
+      return NETKIT_EPROTOTYPE;
+    case ENOPROTOOPT:
+      return NETKIT_ENOPROTOOPT;
     case EPROTONOSUPPORT:
-    case ESOCKTNOSUPPORT: return NETKIT_EPROTONOSUPPORT;
-    case EOPNOTSUPP: return NETKIT_EOPNOTSUPP;
+    case ESOCKTNOSUPPORT:
+      return NETKIT_EPROTONOSUPPORT;
+    case EOPNOTSUPP:
+      return NETKIT_EOPNOTSUPP;
     case EAFNOSUPPORT:
-    case EPFNOSUPPORT: return NETKIT_EAFNOSUPPORT;
-    case EADDRINUSE: return NETKIT_EADDRINUSE;
-    case EADDRNOTAVAIL: return NETKIT_EADDRNOTAVAIL;
-    case ENETDOWN: return NETKIT_ENETDOWN;
-    case ENETUNREACH: return NETKIT_ENETUNREACH;
-    case ENETRESET: return NETKIT_ENETRESET;
-    case ECONNABORTED: return NETKIT_ECONNABORTED;
-    case ECONNRESET: return NETKIT_ECONNRESET;
+    case EPFNOSUPPORT:
+      return NETKIT_EAFNOSUPPORT;
+    case EADDRINUSE:
+      return NETKIT_EADDRINUSE;
+    case EADDRNOTAVAIL:
+      return NETKIT_EADDRNOTAVAIL;
+    case ENETDOWN:
+      return NETKIT_ENETDOWN;
+    case ENETUNREACH:
+      return NETKIT_ENETUNREACH;
+    case ENETRESET:
+      return NETKIT_ENETRESET;
+    case ECONNABORTED:
+      return NETKIT_ECONNABORTED;
+    case ECONNRESET:
+      return NETKIT_ECONNRESET;
     case ENOBUFS:
-    case ENOMEM: return NETKIT_ENOBUFS;
-    case EISCONN: return NETKIT_EISCONN;
-    case ENOTCONN: return NETKIT_ENOTCONN;
+    case ENOMEM:
+      return NETKIT_ENOBUFS;
+    case EISCONN:
+      return NETKIT_EISCONN;
+    case ENOTCONN:
+      return NETKIT_ENOTCONN;
     case EPIPE:
-    case ESHUTDOWN: return NETKIT_ESHUTDOWN;
-    case ETIMEDOUT: return NETKIT_ETIMEDOUT;
-    case ECONNREFUSED: return NETKIT_ECONNREFUSED;
-    case EHOSTDOWN: return NETKIT_EHOSTDOWN;
-    case EHOSTUNREACH: return NETKIT_EHOSTUNREACH;
-    default: return NETKIT_EINVAL;
+    case ESHUTDOWN:
+      return NETKIT_ESHUTDOWN;
+    case ETIMEDOUT:
+      return NETKIT_ETIMEDOUT;
+    case ECONNREFUSED:
+      return NETKIT_ECONNREFUSED;
+    case EHOSTDOWN:
+      return NETKIT_EHOSTDOWN;
+    case EHOSTUNREACH:
+      return NETKIT_EHOSTUNREACH;
+    default:
+      return NETKIT_EINVAL;
   }
 }

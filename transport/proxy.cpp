@@ -149,8 +149,8 @@ std::unique_ptr<CNetkit> CProxyClient::bind(int port, uint32_t* outAddress, uint
   return handOver();
 }
 
-std::unique_ptr<CNetkit> CProxyClient::accept(CNetkit* listener, int timeout,
-                                              uint32_t* outAddress, uint16_t* outPort) {
+std::unique_ptr<CNetkit> CProxyClient::accept(CNetkit* listener, int timeout, uint32_t* outAddress,
+                                              uint16_t* outPort) {
   if (!listener) return fail(NETKIT_EINVAL);
   if (type_ == PROXY_NONE) {
     int fd = listener->accept(timeout, outAddress, outPort);
@@ -241,8 +241,8 @@ int CProxyClient::SOCK4Result(int timeout, uint32_t* outAddress, uint16_t* outPo
 int CProxyClient::SOCK5AuthMethod(const std::string& user, const std::string& password,
                                   int timeout) {
   netkit::Deadline deadline(timeout);
-  std::vector<uint8_t> offer = user.empty() ? std::vector<uint8_t>{5, 1, 0}
-                                            : std::vector<uint8_t>{5, 2, 2, 0};
+  std::vector<uint8_t> offer =
+      user.empty() ? std::vector<uint8_t>{5, 1, 0} : std::vector<uint8_t>{5, 2, 2, 0};
   if (int e = sendAll(control_, offer, deadline.remaining())) return e;
   uint8_t choice[2];
   if (control_.recv_size(choice, 2, deadline.remaining()) != 2) return shortfall();
@@ -305,8 +305,7 @@ int CProxyUDPSocket::closesocket() {
   return CNetkit::closesocket();
 }
 
-int CProxyUDPSocket::sendto(const char* host, int port, const void* data, int length,
-                            int timeout) {
+int CProxyUDPSocket::sendto(const char* host, int port, const void* data, int length, int timeout) {
   std::vector<uint8_t> datagram = netkit::socks5UdpHeader(host ? host : "", uint16_t(port));
   if (datagram.empty() || length < 0) {
     setlasterror(NETKIT_EINVAL);

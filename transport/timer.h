@@ -11,7 +11,8 @@ class Deadline {
       : end_(std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs)) {}
   // Milliseconds left, rounded up so that a wait never ends a fraction early; 0 when expired.
   int remaining() const {
-    auto left = std::chrono::ceil<std::chrono::milliseconds>(end_ - std::chrono::steady_clock::now());
+    auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(end_ - std::chrono::steady_clock::now());
     return left.count() > 0 ? int(left.count()) : 0;
   }
   bool expired() const { return std::chrono::steady_clock::now() >= end_; }

@@ -8,7 +8,9 @@ namespace netkit {
 
 namespace {
 
-uint16_t be16(const uint8_t* p) { return uint16_t(p[0] << 8 | p[1]); }
+uint16_t be16(const uint8_t* p) {
+  return uint16_t(p[0] << 8 | p[1]);
+}
 uint32_t be32(const uint8_t* p) {
   return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
 }
@@ -37,7 +39,8 @@ bool readRecords(std::span<const uint8_t> m, size_t* offset, unsigned count,
 
 int parseSocks4Reply(std::span<const uint8_t> reply, SocksBound* bound) {
   if (reply.size() < 8) return -1;
-  if (reply[1] != 90) return reply[1];
+  // A code of 0 is no SOCKS4 answer at all; it must not pass for success.
+  if (reply[1] != 90) return reply[1] != 0 ? reply[1] : -1;
   bound->port = be16(&reply[2]);
   bound->address = be32(&reply[4]);
   bound->name.clear();
@@ -48,9 +51,12 @@ int socks5ReplyLength(std::span<const uint8_t> head) {
   if (head.size() < 5 || head[0] != 5) return -1;
   if (head[1] != 0) return kSocks5ReplyFailed + head[1];
   switch (head[3]) {
-    case 1: return 10;
-    case 3: return 7 + head[4];
-    default: return -2;
+    case 1:
+      return 10;
+    case 3:
+      return 7 + head[4];
+    default:
+      return -2;
   }
 }
 

@@ -21,7 +21,7 @@ struct SocksBound {
 };
 
 // SOCKS4 reply (8 bytes: VN, CD, DSTPORT, DSTIP). 0 when CD is 90 (granted), the CD byte
-// otherwise, -1 when fewer than 8 bytes are given.
+// otherwise, -1 when CD is 0 or fewer than 8 bytes are given.
 int parseSocks4Reply(std::span<const uint8_t> reply, SocksBound* bound);
 
 // SOCKS5 (RFC 1928 section 6). The first 5 bytes decide the length of the whole reply:
@@ -43,8 +43,7 @@ std::vector<uint8_t> socks5UdpHeader(const std::string& host, uint16_t port);
 
 // "HTTP/1.x nnn reason\r\n": version (first 8 characters), the three-digit status and the reason
 // (from the 14th character, without the line end). False for a line that is not a status line.
-bool parseStatusLine(std::string_view line, std::string* version, int* status,
-                     std::string* reason);
+bool parseStatusLine(std::string_view line, std::string* version, int* status, std::string* reason);
 // A received header line must be "name: value" followed by CRLF, with a name of visible
 // characters; folded continuation lines are not accepted.
 bool isHeaderLine(std::string_view line);
@@ -80,8 +79,7 @@ std::vector<uint8_t> buildDnsQuery(uint16_t id, const std::string& name, uint16_
 // Reads the (possibly compressed) name at offset. Labels are 1..63 bytes; a pointer must point
 // before itself, so a name can neither loop nor leave the message; a name longer than 255 bytes
 // fails. *next receives the offset after the name as it is written at offset.
-bool readDnsName(std::span<const uint8_t> message, size_t offset, std::string* name,
-                 size_t* next);
+bool readDnsName(std::span<const uint8_t> message, size_t offset, std::string* name, size_t* next);
 
 // The whole message, or nothing when it is shorter than the header, a count promises more than
 // the message holds, or a name is malformed.

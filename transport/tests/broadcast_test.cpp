@@ -97,8 +97,9 @@ TEST(Sniffer, SeesThePacketsOfTheInterface) {
       uint8_t pkt[1500];
       int n = sniffer.recv(pkt, sizeof pkt, 1000);
       if (n < 28) break;
-      seen = (pkt[0] >> 4) == 4 && pkt[9] == 17 && std::memcmp(pkt + 16, "\x7f\x00\x00\x01", 4) == 0 &&
-             pkt[22] == 0 && pkt[23] == 9 && std::memcmp(pkt + 28, "sniffed", 7) == 0;
+      seen = (pkt[0] >> 4) == 4 && pkt[9] == 17 &&
+             std::memcmp(pkt + 16, "\x7f\x00\x00\x01", 4) == 0 && pkt[22] == 0 && pkt[23] == 9 &&
+             std::memcmp(pkt + 28, "sniffed", 7) == 0;
     }
     EXPECT_TRUE(seen);
     EXPECT_EQ(CNetkit().createsniffer(inet_addr("10.42.42.42")), -1);

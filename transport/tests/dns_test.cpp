@@ -21,7 +21,8 @@ using Bytes = std::vector<uint8_t>;
 std::string freeDnsAddress() {
   std::mt19937 rng(unsigned(getpid()) ^ unsigned(time(nullptr)));
   for (int i = 0; i < 50; ++i) {
-    std::string a = "127.53." + std::to_string(rng() % 250 + 1) + "." + std::to_string(rng() % 250 + 2);
+    std::string a =
+        "127.53." + std::to_string(rng() % 250 + 1) + "." + std::to_string(rng() % 250 + 2);
     int u = peer::bound(SOCK_DGRAM, 53, a.c_str());
     int t = peer::bound(SOCK_STREAM, 53, a.c_str());
     bool ok = u >= 0 && t >= 0;
@@ -32,14 +33,17 @@ std::string freeDnsAddress() {
   return {};
 }
 
-uint32_t ip(const char* dotted) { return inet_addr(dotted); }
+uint32_t ip(const char* dotted) {
+  return inet_addr(dotted);
+}
 
 class Dnsmasq {
  public:
   Dnsmasq() {
     address_ = freeDnsAddress();
     std::string conf =
-        "listen-address=" + address_ + "\nbind-interfaces\nport=53\nno-resolv\nno-hosts\n"
+        "listen-address=" + address_ +
+        "\nbind-interfaces\nport=53\nno-resolv\nno-hosts\n"
         "no-poll\nno-negcache\nlog-queries\nlocal-ttl=300\nuser=nobody\ngroup=nogroup\n"
         "local=/test.example/\nlocal=/10.in-addr.arpa/\n"
         "host-record=www.test.example,10.1.2.3\nhost-record=mail.test.example,10.1.2.4\n"
@@ -49,7 +53,8 @@ class Dnsmasq {
         "mx-host=test.example,mail.test.example,10\nmx-host=test.example,mx2.test.example,20\n"
         "host-record=mx2.test.example,10.1.2.5\n";
     // 40 addresses for one name: the answer exceeds 512 bytes, so UDP replies are truncated.
-    for (int i = 1; i <= 40; ++i) conf += "host-record=big.test.example,10.2.0." + std::to_string(i) + "\n";
+    for (int i = 1; i <= 40; ++i)
+      conf += "host-record=big.test.example,10.2.0." + std::to_string(i) + "\n";
     dir_.write("dnsmasq.conf", conf);
     if (address_.empty()) return;
     daemon_ = peer::Daemon({"dnsmasq", "--keep-in-foreground", "--log-facility=-",
@@ -78,7 +83,8 @@ class DnsmasqTest : public ::testing::Test {
     server_ = nullptr;
   }
   void SetUp() override {
-    if (!server_) GTEST_SKIP() << "dnsmasq needs to be installed and the tests run as root (port 53)";
+    if (!server_)
+      GTEST_SKIP() << "dnsmasq needs to be installed and the tests run as root (port 53)";
     ASSERT_TRUE(server_->ready()) << server_->log();
   }
   static Dnsmasq* server_;
@@ -197,7 +203,7 @@ Bytes response(const Bytes& query, int answerCount, const Bytes& answers, int rc
 // A resource record: owner (raw name bytes), type, class IN, TTL 300, data.
 Bytes record(const Bytes& owner, uint16_t type, const Bytes& data) {
   Bytes r = owner;
-  Bytes fixed = {uint8_t(type >> 8), uint8_t(type), 0, 1, 0, 0, 1, 0x2c,
+  Bytes fixed = {uint8_t(type >> 8),        uint8_t(type),       0, 1, 0, 0, 1, 0x2c,
                  uint8_t(data.size() >> 8), uint8_t(data.size())};
   r.insert(r.end(), fixed.begin(), fixed.end());
   r.insert(r.end(), data.begin(), data.end());
@@ -207,10 +213,12 @@ Bytes record(const Bytes& owner, uint16_t type, const Bytes& data) {
 const Bytes kQuestionName = {0xc0, 0x0c};  // pointer to the question's name at offset 12
 const Bytes kAddress1234 = {1, 2, 3, 4};
 
-bool skipWithoutRoot() { return geteuid() != 0; }
+bool skipWithoutRoot() {
+  return geteuid() != 0;
+}
 
-#define REQUIRE_SCRIPTED(s)                                                  \
-  if (skipWithoutRoot()) GTEST_SKIP() << "port 53 needs root";               \
+#define REQUIRE_SCRIPTED(s)                                    \
+  if (skipWithoutRoot()) GTEST_SKIP() << "port 53 needs root"; \
   ASSERT_FALSE((s).address().empty()) << "no free 127.53.x.y:53 address"
 
 TEST(DnsScripted, QueryLayoutAndReplyFromTheWrongPortIsIgnored) {
@@ -219,7 +227,8 @@ TEST(DnsScripted, QueryLayoutAndReplyFromTheWrongPortIsIgnored) {
   ScriptedDns server([&](const Bytes& q) {
     std::lock_guard<std::mutex> g(lock);
     seen.push_back(q);
-    if (seen.size() == 1) return std::vector<Reply>{{response(q, 1, record(kQuestionName, 1, kAddress1234)), true}};
+    if (seen.size() == 1)
+      return std::vector<Reply>{{response(q, 1, record(kQuestionName, 1, kAddress1234)), true}};
     return std::vector<Reply>{{response(q, 1, record(kQuestionName, 1, {5, 6, 7, 8})), false}};
   });
   REQUIRE_SCRIPTED(server);
@@ -229,8 +238,9 @@ TEST(DnsScripted, QueryLayoutAndReplyFromTheWrongPortIsIgnored) {
   std::lock_guard<std::mutex> g(lock);
   ASSERT_EQ(seen.size(), 2u);
   // flags 0, QDCOUNT 1, then 3www4test7example0, type A, class IN.
-  Bytes expected = {seen[0][0], seen[0][1], 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 3, 'w', 'w', 'w', 4,
-                    't', 'e', 's', 't', 7, 'e', 'x', 'a', 'm', 'p', 'l', 'e', 0, 0, 1, 0, 1};
+  Bytes expected = {seen[0][0], seen[0][1], 0,   0,   0,   1,   0,   0,   0,   0, 0,   0,
+                    3,          'w',        'w', 'w', 4,   't', 'e', 's', 't', 7, 'e', 'x',
+                    'a',        'm',        'p', 'l', 'e', 0,   0,   1,   0,   1};
   EXPECT_EQ(seen[0], expected);
   EXPECT_EQ(seen[1], seen[0]);  // the same message is sent again, with the same ID
 }
@@ -287,24 +297,33 @@ TEST(DnsScripted, MalformedRepliesFailCleanly) {
     std::function<Bytes(const Bytes&)> make;
   };
   const Case cases[] = {
-      {"pointer to itself", [](const Bytes& q) {
+      {"pointer to itself",
+       [](const Bytes& q) {
          size_t at = q.size();
          return response(q, 1, record({uint8_t(0xc0 | at >> 8), uint8_t(at)}, 1, kAddress1234));
        }},
-      {"pointer past the end", [](const Bytes& q) {
+      {"pointer past the end",
+       [](const Bytes& q) {
          return response(q, 1, record({0xc3, 0xff}, 1, kAddress1234));
        }},
-      {"label past the end", [](const Bytes& q) { return response(q, 1, {60, 'a', 'b'}); }},
-      {"more answers than present", [](const Bytes& q) {
-         return response(q, 5, record(kQuestionName, 1, kAddress1234));
+      {"label past the end",
+       [](const Bytes& q) {
+         return response(q, 1, {60, 'a', 'b'});
        }},
-      {"data length past the end", [](const Bytes& q) {
+      {"more answers than present",
+       [](const Bytes& q) { return response(q, 5, record(kQuestionName, 1, kAddress1234)); }},
+      {"data length past the end",
+       [](const Bytes& q) {
          Bytes r = response(q, 1, record(kQuestionName, 1, kAddress1234));
          r[r.size() - 5] = 0x40;
          return r;
        }},
-      {"label type 0x40", [](const Bytes& q) { return response(q, 1, record({0x41, 0}, 1, kAddress1234)); }},
-      {"name error", [](const Bytes& q) { return response(q, 1, record(kQuestionName, 1, kAddress1234), 3); }},
+      {"label type 0x40",
+       [](const Bytes& q) {
+         return response(q, 1, record({0x41, 0}, 1, kAddress1234));
+       }},
+      {"name error",
+       [](const Bytes& q) { return response(q, 1, record(kQuestionName, 1, kAddress1234), 3); }},
       {"header only", [](const Bytes& q) { return Bytes(q.begin(), q.begin() + 11); }},
   };
   for (const auto& c : cases) {

@@ -118,10 +118,10 @@ TEST(HttpClient, BadStatusLinesAndBrokenHeadersAreRejected) {
     int result;
   };
   const Case cases[] = {
-      {"HTTP/1.0 20\r\n", -1},                  // 13 bytes: too short for a status line
-      {"HTTP/1.0 200\r\n\r\n", 0},              // 14 bytes: no reason
-      {"SSH-2.0-OpenSSH_9.2p1\r\n\r\n", -1},    // not HTTP at all
-      {"HTTP/1.0 2x0 Odd\r\n\r\n", -1},         // status not numeric
+      {"HTTP/1.0 20\r\n", -1},                // 13 bytes: too short for a status line
+      {"HTTP/1.0 200\r\n\r\n", 0},            // 14 bytes: no reason
+      {"SSH-2.0-OpenSSH_9.2p1\r\n\r\n", -1},  // not HTTP at all
+      {"HTTP/1.0 2x0 Odd\r\n\r\n", -1},       // status not numeric
       {"HTTP/1.0 200 OK\r\nno colon here\r\n\r\n", -2},
       {"HTTP/1.0 200 OK\r\nServer: x\r\n", -2},  // closed before the empty line
   };
@@ -171,7 +171,8 @@ TEST(HttpChannel, ConnectWithoutUserSendsNoAuthorization) {
   char buf[4];
   EXPECT_EQ(tunnel->recv_size(buf, 4, 1000), 4);
   std::lock_guard<std::mutex> g(seen.lock);
-  EXPECT_EQ(seen.request, "CONNECT service.example:9000 HTTP/1.1\r\nHOST:service.example:9000\r\n\r\n");
+  EXPECT_EQ(seen.request,
+            "CONNECT service.example:9000 HTTP/1.1\r\nHOST:service.example:9000\r\n\r\n");
 }
 
 class Tinyproxy {
@@ -182,7 +183,8 @@ class Tinyproxy {
                                      "\nListen 127.0.0.1\nTimeout 30\nLogLevel Info\n"
                                      "MaxClients 20\nAllow 127.0.0.1\nDisableViaHeader Yes\n" +
                                      extra);
-    daemon_ = peer::Daemon({"tinyproxy", "-d", "-c", dir_.file("tinyproxy.conf")}, dir_.file("log"));
+    daemon_ =
+        peer::Daemon({"tinyproxy", "-d", "-c", dir_.file("tinyproxy.conf")}, dir_.file("log"));
     ready_ = daemon_.started() && peer::waitListening(port_);
   }
   bool ready() const { return ready_; }

@@ -1,6 +1,7 @@
-#include <gtest/gtest.h>
+#include "transport/netkit.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 
 #include <fstream>
@@ -8,7 +9,6 @@
 #include <set>
 #include <sstream>
 
-#include "transport/netkit.h"
 #include "transport/tests/peer.h"
 
 using namespace std::chrono_literals;
@@ -370,17 +370,21 @@ TEST(NetkitStatics, ProtocolToPortAgreesWithTheSystemServicesFile) {
   }
   const std::set<std::string> kept = {"biff", "who", "cmd"};
   const char* names[] = {
-      "echo", "discard", "systat", "daytime", "qotd", "chargen", "ftp-data", "ftp", "telnet",
-      "smtp", "time", "rlp", "nameserver", "nicname", "domain", "bootps", "bootpc", "tftp",
-      "gopher", "finger", "http", "kerberos", "hostname", "iso-tsap", "rtelnet", "pop2", "pop3",
-      "sunrpc", "auth", "uucp-path", "nntp", "ntp", "epmap", "netbios-ns", "netbios-dgm",
-      "netbios-ssn", "imap", "pcmail-srv", "snmp", "snmptrap", "print-srv", "bgp", "irc", "ipx",
-      "ldap", "https", "microsoft-ds", "kpasswd", "isakmp", "exec", "biff", "login", "who", "cmd",
-      "syslog", "printer", "talk", "ntalk", "efs", "router", "timed", "tempo", "courier",
-      "conference", "netnews", "netwall", "uucp", "klogin", "kshell", "new-rwho", "remotefs",
-      "rmonitor", "monitor", "ldaps", "doom", "kerberos-adm", "kerberos-iv", "kpop", "phone",
-      "ms-sql-s", "ms-sql-m", "wins", "ingreslock", "l2tp", "pptp", "radius", "radacct", "nfsd",
-      "knetd", "man"};
+      "echo",       "discard",    "systat",   "daytime",      "qotd",         "chargen",
+      "ftp-data",   "ftp",        "telnet",   "smtp",         "time",         "rlp",
+      "nameserver", "nicname",    "domain",   "bootps",       "bootpc",       "tftp",
+      "gopher",     "finger",     "http",     "kerberos",     "hostname",     "iso-tsap",
+      "rtelnet",    "pop2",       "pop3",     "sunrpc",       "auth",         "uucp-path",
+      "nntp",       "ntp",        "epmap",    "netbios-ns",   "netbios-dgm",  "netbios-ssn",
+      "imap",       "pcmail-srv", "snmp",     "snmptrap",     "print-srv",    "bgp",
+      "irc",        "ipx",        "ldap",     "https",        "microsoft-ds", "kpasswd",
+      "isakmp",     "exec",       "biff",     "login",        "who",          "cmd",
+      "syslog",     "printer",    "talk",     "ntalk",        "efs",          "router",
+      "timed",      "tempo",      "courier",  "conference",   "netnews",      "netwall",
+      "uucp",       "klogin",     "kshell",   "new-rwho",     "remotefs",     "rmonitor",
+      "monitor",    "ldaps",      "doom",     "kerberos-adm", "kerberos-iv",  "kpop",
+      "phone",      "ms-sql-s",   "ms-sql-m", "wins",         "ingreslock",   "l2tp",
+      "pptp",       "radius",     "radacct",  "nfsd",         "knetd",        "man"};
   int compared = 0;
   for (const char* n : names) {
     int ours = CNetkit::protocoltoport(n);
@@ -491,8 +495,26 @@ TEST(NetkitRaw, HeaderIncludedSocketSendsOurOwnIpHeader) {
   // RFC 791 header: version 4, IHL 5, total length, TTL 64, protocol 1 (ICMP), 127.0.0.1 to
   // 127.0.0.1, with its own checksum.
   const uint16_t total = uint16_t(20 + icmp.size());
-  std::vector<uint8_t> packet = {0x45, 0, uint8_t(total >> 8), uint8_t(total), 0, 0, 0x40, 0,
-                                 64, 1, 0, 0, 127, 0, 0, 1, 127, 0, 0, 1};
+  std::vector<uint8_t> packet = {0x45,
+                                 0,
+                                 uint8_t(total >> 8),
+                                 uint8_t(total),
+                                 0,
+                                 0,
+                                 0x40,
+                                 0,
+                                 64,
+                                 1,
+                                 0,
+                                 0,
+                                 127,
+                                 0,
+                                 0,
+                                 1,
+                                 127,
+                                 0,
+                                 0,
+                                 1};
   uint16_t sum = CNetkit::checksum(packet.data(), 20);
   std::memcpy(&packet[10], &sum, 2);
   packet.insert(packet.end(), icmp.begin(), icmp.end());

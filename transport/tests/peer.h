@@ -92,7 +92,9 @@ inline bool sendAll(int fd, const void* data, size_t length) {
   }
   return true;
 }
-inline bool sendAll(int fd, const std::string& s) { return sendAll(fd, s.data(), s.size()); }
+inline bool sendAll(int fd, const std::string& s) {
+  return sendAll(fd, s.data(), s.size());
+}
 
 // Reads exactly n bytes (or fewer when the peer closes or 5 s pass).
 inline std::string recvExact(int fd, size_t n, int timeoutMs = 5000) {
@@ -206,9 +208,7 @@ class Daemon {
   Daemon& operator=(Daemon&&) = default;
   ~Daemon() { stop(); }
   bool started() const { return process_.has_value(); }
-  bool running() {
-    return process_ && !process_->wait(std::chrono::milliseconds(0)).has_value();
-  }
+  bool running() { return process_ && !process_->wait(std::chrono::milliseconds(0)).has_value(); }
   void stop() {
     if (!process_) return;
     process_->kill(15);

@@ -38,14 +38,13 @@ class Dante {
  public:
   explicit Dante(const std::string& socksMethod) {
     port_ = peer::freePort();
-    dir_.write("danted.conf", "logoutput: stderr\ninternal: 127.0.0.1 port = " +
-                                  std::to_string(port_) +
-                                  "\nexternal: 127.0.0.1\nclientmethod: none\nsocksmethod: " +
-                                  socksMethod +
-                                  "\nuser.privileged: root\nuser.unprivileged: nobody\n"
-                                  "client pass {\n from: 127.0.0.0/8 to: 0.0.0.0/0\n}\n"
-                                  "socks pass {\n from: 127.0.0.0/8 to: 0.0.0.0/0\n"
-                                  " protocol: tcp udp\n}\n");
+    dir_.write("danted.conf",
+               "logoutput: stderr\ninternal: 127.0.0.1 port = " + std::to_string(port_) +
+                   "\nexternal: 127.0.0.1\nclientmethod: none\nsocksmethod: " + socksMethod +
+                   "\nuser.privileged: root\nuser.unprivileged: nobody\n"
+                   "client pass {\n from: 127.0.0.0/8 to: 0.0.0.0/0\n}\n"
+                   "socks pass {\n from: 127.0.0.0/8 to: 0.0.0.0/0\n"
+                   " protocol: tcp udp\n}\n");
     daemon_ = peer::Daemon({"danted", "-f", dir_.file("danted.conf"), "-p", dir_.file("pid")},
                            dir_.file("log"));
     ready_ = daemon_.started() && peer::waitListening(port_);
@@ -61,7 +60,7 @@ class Dante {
   bool ready_ = false;
 };
 
-#define REQUIRE_PEER(p, name) \
+#define REQUIRE_PEER(p, name)                                             \
   if (!peer::haveProgram(name)) GTEST_SKIP() << name " is not installed"; \
   ASSERT_TRUE((p).ready()) << name " did not start"
 
@@ -278,8 +277,8 @@ std::function<void(int)> socks4Server(Scripted& seen, size_t requestLength, std:
 
 TEST(ProxyScripted, Socks4aRequestCarriesTheHostName) {
   Scripted seen;
-  const std::string expected = std::string("\x04\x01\x1b\x59\x00\x00\x00\x01", 8) +
-                               std::string("uid\0localhost\0", 14);
+  const std::string expected =
+      std::string("\x04\x01\x1b\x59\x00\x00\x00\x01", 8) + std::string("uid\0localhost\0", 14);
   peer::ScriptedServer server(
       socks4Server(seen, expected.size(), std::string("\x00\x5a\x00\x00\x00\x00\x00\x00", 8)));
   CProxyClient client;
@@ -289,6 +288,15 @@ TEST(ProxyScripted, Socks4aRequestCarriesTheHostName) {
   EXPECT_EQ(roundTrip(*s, "4a"), "4a");
   std::lock_guard<std::mutex> g(seen.lock);
   EXPECT_EQ(seen.request, expected);
+}
+
+TEST(ProxyScripted, Socks4ReplyOfZeroBytesIsNoGrant) {
+  Scripted seen;
+  peer::ScriptedServer server(socks4Server(seen, 9, std::string(8, '\0')));
+  CProxyClient client;
+  client.SetProxy(PROXY_SOCKS4, "127.0.0.1", server.port(), "", "");
+  EXPECT_FALSE(client.connect("10.1.2.3", 80, 2000));
+  EXPECT_EQ(client.errorno(), -1);
 }
 
 TEST(ProxyScripted, Socks4RejectionClosesTheControlConnection) {
@@ -343,7 +351,9 @@ TEST(ProxyScripted, Socks5RequestForAnAddressAndAReplyNamingADomain) {
   EXPECT_EQ(client.boundname(), "relay.example");
   EXPECT_EQ(roundTrip(*s, "after reply"), "after reply");
   std::lock_guard<std::mutex> g(seen.lock);
-  EXPECT_EQ(seen.request, std::string("\x05\x01\x00" "\x05\x01\x00\x01\x0a\x01\x02\x03\x00\x50", 13));
+  EXPECT_EQ(seen.request, std::string("\x05\x01\x00"
+                                      "\x05\x01\x00\x01\x0a\x01\x02\x03\x00\x50",
+                                      13));
 }
 
 TEST(ProxyScripted, MalformedSocks5RepliesFailWithTheirCodes) {
@@ -490,7 +500,12 @@ TEST(ProxyScripted, Socks5UsernamePasswordLayoutAndRefusal) {
       EXPECT_EQ(client.errorno(), 2);
     }
     std::lock_guard<std::mutex> g(lock);
-    EXPECT_EQ(seen, std::string("\x05\x02\x02\x00" "\x01\x05" "alice" "\x06" "s3cret", 18));
+    EXPECT_EQ(seen, std::string("\x05\x02\x02\x00"
+                                "\x01\x05"
+                                "alice"
+                                "\x06"
+                                "s3cret",
+                                18));
   }
 }
 
@@ -507,8 +522,9 @@ TEST(ProxyScripted, SilentProxyTimesOut) {
 
 TEST(ProxyScripted, Socks5BindReportsTheListeningAddressThenThePeer) {
   Scripted seen;
-  std::string first = std::string("\x05\x00\x00\x01\x7f\x00\x00\x01\x30\x39", 10);   // :12345
-  std::string second = std::string("\x05\x00\x00\x01\x0a\x00\x00\x07\x04\xd2", 10);  // 10.0.0.7:1234
+  std::string first = std::string("\x05\x00\x00\x01\x7f\x00\x00\x01\x30\x39", 10);  // :12345
+  std::string second =
+      std::string("\x05\x00\x00\x01\x0a\x00\x00\x07\x04\xd2", 10);  // 10.0.0.7:1234
   peer::ScriptedServer server([&](int fd) {
     std::string offer = peer::recvExact(fd, 3);
     peer::sendAll(fd, std::string("\x05\x00", 2));
