@@ -102,31 +102,29 @@ bool copyAs(const std::string& from, const std::string& to, mode_t mode) {
   return true;
 }
 
-// Starts the command line in the work folder and looks for its output. A converter that ends
-// without writing the output has failed at once; one that keeps running past the last look is
-// stopped. Once the output is there, a converter still running is given the rest of the time to
-// finish writing it, so that a file still being written is not read half-way.
+// Starts the command line in the work folder and looks for its output: once at once, then after
+// each further interval, `checks` times. The shell ending decides nothing by itself: a converter
+// may hand its work to a process of its own and return at once. Once the output is there and the
+// shell still runs, it is given the rest of the time to finish writing. After a failed run
+// whatever still runs of it is stopped, so that nothing writes into a folder about to be removed.
 bool runConverter(const WorkDir& w, const std::string& commandLine, const std::string& output,
                   const RunLimits& limits) {
   Process::Options options;
   options.workingDirectory = w.path;
   auto process = Process::startShell(commandLine, options);
   if (!process) return false;
-  bool running = true;
   for (int look = 0;; ++look) {
     if (fs::exists(w.path + output)) {
-      if (running) process->wait(limits.interval * (limits.checks - look + 1));
+      process->wait(limits.interval * (limits.checks - look + 1));
       return true;
     }
-    if (!running || look >= limits.checks) break;
+    if (look >= limits.checks) break;
     std::this_thread::sleep_for(limits.interval);
-    if (process->wait(std::chrono::milliseconds(0))) running = false;
   }
-  if (running) {
-    // The shell runs in a session of its own; its process group holds the converter too.
-    ::kill(-process->pid(), SIGKILL);
-    process->wait(std::chrono::milliseconds(2000));
-  }
+  // The shell runs in a session of its own; its process group holds the converter too. It has not
+  // been waited for, so its id cannot have been given to another process.
+  ::kill(-process->pid(), SIGKILL);
+  process->wait(std::chrono::milliseconds(2000));
   return false;
 }
 

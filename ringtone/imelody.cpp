@@ -132,6 +132,8 @@ SplitResult splitIMelody(const IMelody& melody, int maxMessages, std::string_vie
                          uint8_t reference) {
   SplitResult r;
   const auto& notes = melody.notes;
+  // A melody without notes is no ringtone: nothing to send.
+  if (notes.empty()) return r;
   std::string whole = melody.text(), reduced = melody.reducedText();
   // Room for notes in a message of the multi-message form: BEAT line, "MELODY:", the notes, CR LF
   // and the end line. The first message's 16 header bytes (with the object distribution and user

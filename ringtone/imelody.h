@@ -29,7 +29,7 @@ std::string iMelodyNote(const SongNote& note);
 IMelody buildIMelody(Song& song, int tempoShift);
 
 // Cuts the object into EMS messages. The models "motorola_388" and "motorola_c350" always get the
-// full header lines in a single message.
+// full header lines in a single message. A melody without notes gives no messages.
 SplitResult splitIMelody(const IMelody& melody, int maxMessages, std::string_view phoneModel,
                          uint8_t reference);
 

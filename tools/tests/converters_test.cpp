@@ -224,6 +224,39 @@ TEST_F(TunecastRuns, NokiaRingtoneWithPreview) {
   EXPECT_EQ(workFoldersLeft(), 0u);
 }
 
+// The bytes of a text of '0' and '1', most significant bit first.
+std::string bytesOfBits(const std::string& bits) {
+  std::string out(bits.size() / 8, '\0');
+  for (size_t i = 0; i < bits.size(); ++i)
+    if (bits[i] == '1') out[i / 8] = char(out[i / 8] | (0x80 >> (i % 8)));
+  return out;
+}
+
+TEST_F(TunecastRuns, TempoShiftMovesTheRingtoneAndItsPreviewOnce) {
+  std::string midi = midiFromCsv("tune", kTune);
+  // 120 lies above 112 (index 13); one step on is index 14, 125.
+  ASSERT_EQ(nokia_(midi.c_str(), (kSuite + "midi2rtttl").c_str(), 0, 0, 1, 3, text_), 1)
+      << hv::gbkToUtf8Escaped(text_);
+  // clang-format off
+  std::string body = bytesOfBits(
+      "00000010" "01001010"
+      "0011101" "001" "0000" "00000001"
+      "000" "00" "0000" "00000111"
+      "100" "01110"                          // tempo index 14
+      "001" "0001" "010" "00" "010" "00"     // C, 1/4, scale 0 (octave 4)
+      "001" "0101" "010" "00" "010" "00"     // E, 1/4
+      "001" "1000" "001" "00" "010" "00"     // G, 1/2
+      "000000"
+      "00000000");
+  // clang-format on
+  std::string message = std::string("\x06\x05\x04\x15\x81\0\0", 7) + body;
+  EXPECT_EQ(*hv::fs::readFile(midi + ".sht"),
+            std::string("\x01\0\0\0\x17\0\0\0", 8) + message + std::string(1, '\0'));
+  // The preview plays at the ringtone's tempo, not one shifted a second time (140).
+  EXPECT_EQ(*hv::fs::readFile(midi + "retring.txt"), "music:d=4,o=4,b=125:c,e,2g");
+  EXPECT_NE(csvOf(midi + "retring.mid").find("Tempo, 480000"), std::string::npos);
+}
+
 TEST_F(TunecastRuns, CutRingtoneWarnsAndPreviewsWhatFitted) {
   std::string midi = longTune(200);
   EXPECT_EQ(nokia_(midi.c_str(), (kSuite + "midi2rtttl").c_str(), 0, 0, 0, 1, text_), 0);
