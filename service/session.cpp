@@ -58,7 +58,6 @@ std::unique_ptr<CNetkit> openConnection(const ProxySettings& proxy, const std::s
       if (socket->connect(host.c_str(), port, kExchangeTimeoutMs) != 0) return nullptr;
       return socket;
     }
-#ifndef SVCLINK_DIRECT_ONLY
     case ProxyType::Socks4:
     case ProxyType::Socks5: {
       CProxyClient client;
@@ -73,7 +72,6 @@ std::unique_ptr<CNetkit> openConnection(const ProxySettings& proxy, const std::s
         return nullptr;
       return channel.CreateHTTPChannel(host, port, kExchangeTimeoutMs);
     }
-#endif
     default:
       break;
   }

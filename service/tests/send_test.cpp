@@ -5,6 +5,8 @@
 #include <chrono>
 #include <mutex>
 #include <optional>
+#include <stdexcept>
+#include <thread>
 
 #include "platform/fs.h"
 #include "platform/gbk.h"
@@ -330,6 +332,32 @@ TEST_F(SendTest, ShowFlagZeroKeepsTheDialogHiddenButTheResultArrives) {
   EXPECT_EQ(send(memoryRequest(imageHeader(), Bytes{1}), server.port(), 0), 0);
   EXPECT_EQ(backend_->shown, 0);
   EXPECT_EQ(server.uploads().size(), 1u);
+}
+
+TEST_F(SendTest, SlowTicketReplyTimesOutAsATicketFailure) {
+  FakeServer slow([](int fd) {
+    readRequest(fd);
+    writeBytes(fd, Bytes{0, 0, 0, 28});
+    std::this_thread::sleep_for(std::chrono::milliseconds(5600));
+  });
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(send(memoryRequest(imageHeader(), Bytes{1}), slow.port(), 0), -1);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(4900));
+}
+
+// A send whose dialog cannot be set up still answers, so the caller never waits for ever.
+class FailingBackend : public hv::ui::ScriptedBackend {
+ public:
+  void showModeless(std::shared_ptr<hv::ui::DialogController>) override {
+    throw std::runtime_error("no dialog");
+  }
+};
+
+TEST_F(SendTest, SendThatCannotStartItsWorkPostsAFailure) {
+  SendServer server({});
+  hv::ui::setBackend(std::make_shared<FailingBackend>());
+  EXPECT_EQ(send(memoryRequest(imageHeader(), Bytes{1}), server.port()), -1);
+  EXPECT_EQ(server.ticketQueries().size(), 0u);
 }
 
 TEST(SendFailures, EveryCodeHasItsText) {

@@ -141,6 +141,24 @@ TEST_F(ServiceEndToEnd, DirectSessionDeliversEveryKindOfSend) {
   EXPECT_EQ(std::count(listing.begin(), listing.end(), '\n'), 4) << listing;
 }
 
+TEST_F(ServiceEndToEnd, TextBatchLimitsReachTheService) {
+  ASSERT_EQ(signIn(), 0);
+  Results results;
+  auto notice = results.notice(0);
+  auto h = header("SMS", "TEXTG", "sms_text");
+  std::vector<std::string> twenty;
+  for (int i = 0; i < 20; ++i) twenty.push_back("text " + std::to_string(i));
+  auto batch = hv::encodeTextBatch(twenty);
+  ASSERT_EQ(NET_SendMessageContent(&notice, h.data(), batch.data(), int(batch.size())), 0);
+  EXPECT_EQ(results.wait(1), (std::vector<int>{0}));
+  auto tooLong = hv::encodeTextBatch({"fine", std::string(161, 'y')});
+  ASSERT_EQ(NET_SendMessageContent(&notice, h.data(), tooLong.data(), int(tooLong.size())), 0);
+  EXPECT_EQ(results.wait(2), (std::vector<int>{0, -9}));
+  auto stored = storedMessages(service_);
+  ASSERT_EQ(stored.size(), 1u);
+  EXPECT_EQ(stored[0].texts, std::vector<std::string>(twenty.begin(), twenty.begin() + 15));
+}
+
 TEST_F(ServiceEndToEnd, ServiceStatusesPassThroughTheLogin) {
   EXPECT_EQ(signIn(0, "", 0, "", "", "wrong"), 3);  // wrong password
   NET_UserLogout();
@@ -233,9 +251,6 @@ std::unique_ptr<Peer> startProxy(const ProxyCase& c, const std::string& dir, int
 }
 
 TEST_P(ThroughProxy, LoginAndSendThroughTheProxy) {
-#ifdef SVCLINK_DIRECT_ONLY
-  GTEST_SKIP() << "Netkit has no proxy classes yet";
-#endif
   const auto& c = GetParam();
   if (getuid() != 0 && std::string(c.name).find("dante") != std::string::npos)
     GTEST_SKIP() << "danted needs root here";
@@ -257,9 +272,6 @@ TEST_P(ThroughProxy, LoginAndSendThroughTheProxy) {
 }
 
 TEST_F(ServiceEndToEnd, ProxyRefusingTheCredentialsFailsTheLogin) {
-#ifdef SVCLINK_DIRECT_ONLY
-  GTEST_SKIP() << "Netkit has no proxy classes yet";
-#endif
   int port = freePort();
   auto proxy = startProxy({"http-tinyproxy-user", 3, true}, service_.directory(), port);
   ASSERT_TRUE(proxy->ready());
