@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "login/login_flow.h"
 #include "login/login_settings.h"
 #include "platform/fs.h"
 #include "records/vaultrec.h"
@@ -30,6 +31,9 @@ class LoginFixture : public ::testing::Test {
     ASSERT_TRUE(fs::copyFile(shipped, home_ + "/DATA/FRIENDS.DBF", false));
     backend_ = std::make_shared<ui::ScriptedBackend>();
     ui::setBackend(backend_);
+    // The state block lives as long as the process: every test starts signed out, as a freshly
+    // loaded library does.
+    setState("", "", int32_t(LoginStateCode::SignedOut));
   }
   void TearDown() override {
     ui::setBackend(std::make_shared<ui::ScriptedBackend>());

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "include/handvane/records.h"
 #include "login/login_dialog.h"
@@ -214,6 +216,91 @@ TEST_F(Signon, SignsInThroughASocks5Proxy) {
   s.proxyPort = hv::e2e::freePort();
   writeSettings(s);
   EXPECT_EQ(LOGIN_Login(kUser, kPassword), 0);
+}
+
+// Every file below the folder, with its path; the proxy log and the service's own folder are not
+// below it.
+void collectFiles(const std::string& dir, std::vector<std::string>& out) {
+  for (const auto& name : hv::fs::list(dir)) {
+    std::string path = dir + "/" + name;
+    if (hv::fs::isDirectory(path))
+      collectFiles(path, out);
+    else
+      out.push_back(path);
+  }
+}
+
+TEST_F(Signon, DialogSignsInThroughASocks5ProxyWithItsCredentialsAndKeepsPasswordsEnciphered) {
+  startService();
+  int port = hv::e2e::freePort();
+  hv::e2e::Peer proxy(
+      {"microsocks", "-i", "127.0.0.1", "-p", std::to_string(port), "-u", "alice", "-P", "pxy-pw"},
+      port, hv::fs::tempDirectory() + "/signon-microsocks-" + std::to_string(port) + ".log");
+  if (!proxy.ready()) GTEST_SKIP() << "microsocks did not start";
+  writeSettings(serviceSettings());
+  auto play = [&](const char* proxyPassword) {
+    backend_->onDialog(LoginDialog::kTemplate, [=](hv::ui::DialogController& d) {
+      d.setText(LoginDialog::kUserId, kUser);
+      d.setText(LoginDialog::kPassword, kPassword);
+      d.setChecked(LoginDialog::kUseProxy, 1);
+      d.onCommand(LoginDialog::kUseProxy);
+      d.setChecked(LoginDialog::kSock5, 1);
+      d.onCommand(LoginDialog::kSock5);
+      d.setText(LoginDialog::kProxyHost, "127.0.0.1");
+      d.setText(LoginDialog::kProxyPort, std::to_string(port));
+      d.setText(LoginDialog::kProxyUser, "alice");
+      d.setText(LoginDialog::kProxyPassword, proxyPassword);
+      d.onCommand(LoginDialog::kLogin);
+      if (!d.ended()) d.onCommand(LoginDialog::kLogout);
+    });
+  };
+  play("wrong");
+  EXPECT_EQ(LOGIN_Login(nullptr, nullptr), 0) << "the proxy refuses the wrong credentials";
+  EXPECT_EQ(backend_->boxTexts(), std::vector<std::string>{"对不起，用户登录失败！"});
+
+  play("pxy-pw");
+  EXPECT_EQ(LOGIN_Login(nullptr, nullptr), 2);
+  LoginSettings saved = readSettings();
+  EXPECT_EQ(text(saved.proxyType), "SOCK5");
+  EXPECT_EQ(hv::fieldText(saved.proxyHost), "127.0.0.1");
+  EXPECT_EQ(saved.proxyPort, port);
+  EXPECT_EQ(text(saved.proxyUser), "alice");
+  EXPECT_EQ(text(saved.proxyPassword), "pxy-pw");
+  EXPECT_EQ(hv::fieldText(saved.rememberedIds), std::string(kUser) + ";");
+
+  // Neither password is anywhere in the clear below the suite's home.
+  std::vector<std::string> files;
+  collectFiles(home_, files);
+  ASSERT_FALSE(files.empty());
+  for (const auto& f : files) {
+    std::string bytes = hv::fs::readFile(f).value_or("");
+    EXPECT_EQ(bytes.find(kPassword), std::string::npos) << f;
+    EXPECT_EQ(bytes.find("pxy-pw"), std::string::npos) << f;
+  }
+}
+
+TEST_F(Signon, SignsInThroughASocks4Proxy) {
+  startService();
+  int port = hv::e2e::freePort();
+  std::string conf = home_ + "/danted.conf";
+  ASSERT_TRUE(hv::fs::writeFileAtomic(
+      conf, "logoutput: stderr\n"
+            "internal: 127.0.0.1 port = " + std::to_string(port) + "\n"
+            "external: 127.0.0.1\n"
+            "clientmethod: none\nsocksmethod: none\n"
+            "user.privileged: root\nuser.unprivileged: nobody\n"
+            "client pass { from: 127.0.0.0/8 to: 0.0.0.0/0 }\n"
+            "socks pass { from: 127.0.0.0/8 to: 0.0.0.0/0 protocol: tcp log: connect }\n"));
+  hv::e2e::Peer proxy({"danted", "-f", conf}, port, home_ + "/danted.log");
+  if (!proxy.ready()) GTEST_SKIP() << "danted did not start";
+  LoginSettings s = serviceSettings();
+  std::strcpy(s.proxyType, "SOCK4");
+  std::strcpy(s.proxyHost, "127.0.0.1");
+  s.proxyPort = port;
+  writeSettings(s);
+  EXPECT_EQ(LOGIN_Login(kUser, kPassword), 2);
+  std::string log = hv::fs::readFile(home_ + "/danted.log").value_or("");
+  EXPECT_NE(log.find("socks_v4"), std::string::npos) << log;
 }
 
 TEST_F(Signon, MissingSettingsFileIsCreatedWithTheLocalServiceAsRegionServer) {
