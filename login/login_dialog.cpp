@@ -10,6 +10,7 @@
 #include "platform/fs.h"
 #include "platform/gbk.h"
 #include "platform/kernel.h"
+#include "platform/web.h"
 #include "utils/function.h"
 
 namespace hv::login {
@@ -191,10 +192,10 @@ void LoginDialog::onCommand(int id) {
       applyProxyType(proxyType_);
       return;
     case kRegister:
-      openUrl_(kRegisterUrl);
+      openUrl_(hv::web::pageUrl(kRegisterPage));
       return;
     case kRecoverPassword:
-      openUrl_(kRecoverUrl);
+      openUrl_(hv::web::pageUrl(kRecoverPage));
       return;
     default:
       return;

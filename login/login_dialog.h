@@ -62,9 +62,9 @@ class HV_EXPORT LoginDialog : public ui::DialogController {
   // Every control of the template with its kind and caption.
   static std::vector<ControlInfo> controls();
 
-  // The service's web pages behind "新用户注册" and "找回密码".
-  static constexpr char kRegisterUrl[] = "http://127.0.0.1:17080/register";
-  static constexpr char kRecoverUrl[] = "http://127.0.0.1:17080/password";
+  // The service's web pages behind "新用户注册" and "找回密码", below the suite's web base.
+  static constexpr char kRegisterPage[] = "register.html";
+  static constexpr char kRecoverPage[] = "password.html";
 
   using UrlOpener = std::function<void(const std::string& url)>;
   // settings preset the dialog; presetId is the id to select. openUrl shows a page in the default

@@ -177,20 +177,20 @@ class MessageHeader {
   void setContentClass(std::string_view s) {
     setText(header::kContentClass, header::kContentClassWidth, s);
   }
-  void setRecipient(size_t i, std::string_view s) { setText(header::kRecipients + 20 * i, 20, s); }
-  void setSender(std::string_view s) { setText(header::sender(recipients()), 20, s); }
+  void setRecipient(size_t i, std::string_view s) { setText(header::kRecipients + 20 * i, 20, s, true); }
+  void setSender(std::string_view s) { setText(header::sender(recipients()), 20, s, true); }
   void setModel(std::string_view s) {
-    setText(header::model(recipients()), header::kModelWidth, s);
+    setText(header::model(recipients()), header::kModelWidth, s, true);
   }
   void setContentKind(std::string_view s) {
-    setText(header::contentKind(recipients()), header::kContentKindWidth, s);
+    setText(header::contentKind(recipients()), header::kContentKindWidth, s, true);
   }
   void setContentType(std::string_view s) {
     setText(header::contentType(recipients()), header::kContentTypeWidth, s);
   }
   void setAttachmentPath(std::string_view s) {
     if (attachmentType() == 1)
-      setText(header::attachPath(recipients()), header::kAttachPathWidth, s);
+      setText(header::attachPath(recipients()), header::kAttachPathWidth, s, true);
   }
 
   std::string launchTag() const { return text(header::kLaunchTag, header::kLaunchTagWidth); }
@@ -218,10 +218,11 @@ class MessageHeader {
 
  private:
   MessageHeader() = default;
-  // A field holds its text zero-filled; a text as wide as the field has no terminator (the
-  // service reads fields by width).
-  void setText(size_t off, size_t width, std::string_view s) {
-    size_t n = s.size() < width ? s.size() : width;
+  // A field holds its text zero-filled, cut on a GBK character boundary. The short code fields
+  // (launch tag, service code, content class) may be filled to their width without a terminator,
+  // as the service reads them by width; the numbers, names and the path always keep one.
+  void setText(size_t off, size_t width, std::string_view s, bool terminated = false) {
+    size_t n = gbkCutLength(s, terminated ? width - 1 : width);
     std::fill(bytes_.begin() + off, bytes_.begin() + off + width, 0);
     std::copy(s.begin(), s.begin() + n, bytes_.begin() + off);
   }

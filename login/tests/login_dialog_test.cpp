@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 
 #include "include/handvane/records.h"
@@ -161,12 +162,14 @@ TEST_F(LoginDialogTest, IdBoxSelectsThePresetWithoutRegardToCaseAndKeepsDigitsOn
 
 TEST_F(LoginDialogTest, WebButtonsOpenTheServicePagesAndCloseBoxCancels) {
   std::vector<std::string> opened;
+  ::setenv("HANDVANE_WEB_BASE", "http://127.0.0.1:18080/site", 1);
   LoginDialog d(settings(""), "", [&](const std::string& url) { opened.push_back(url); });
   d.onInit();
   d.onCommand(9018);
   d.onCommand(9019);
-  EXPECT_EQ(opened,
-            (std::vector<std::string>{LoginDialog::kRegisterUrl, LoginDialog::kRecoverUrl}));
+  ::unsetenv("HANDVANE_WEB_BASE");
+  EXPECT_EQ(opened, (std::vector<std::string>{"http://127.0.0.1:18080/site/register.html",
+                                              "http://127.0.0.1:18080/site/password.html"}));
   EXPECT_FALSE(d.ended());
   EXPECT_TRUE(d.onClose());
   EXPECT_EQ(d.outcome(), LoginDialog::kCancelled);

@@ -289,9 +289,9 @@ TEST_F(Signon, SignsInThroughASocks4Proxy) {
             "external: 127.0.0.1\n"
             "clientmethod: none\nsocksmethod: none\n"
             "user.privileged: root\nuser.unprivileged: nobody\n"
-            "client pass { from: 127.0.0.0/8 to: 0.0.0.0/0 }\n"
-            "socks pass { from: 127.0.0.0/8 to: 0.0.0.0/0 protocol: tcp log: connect }\n"));
-  hv::e2e::Peer proxy({"danted", "-f", conf}, port, home_ + "/danted.log");
+            "client pass {\n from: 127.0.0.0/8 to: 0.0.0.0/0\n}\n"
+            "socks pass {\n from: 127.0.0.0/8 to: 0.0.0.0/0\n protocol: tcp\n log: connect\n}\n"));
+  hv::e2e::Peer proxy({"danted", "-N", "1", "-f", conf}, port, home_ + "/danted.log");
   if (!proxy.ready()) GTEST_SKIP() << "danted did not start";
   LoginSettings s = serviceSettings();
   std::strcpy(s.proxyType, "SOCK4");
@@ -300,7 +300,10 @@ TEST_F(Signon, SignsInThroughASocks4Proxy) {
   writeSettings(s);
   EXPECT_EQ(LOGIN_Login(kUser, kPassword), 2);
   std::string log = hv::fs::readFile(home_ + "/danted.log").value_or("");
-  EXPECT_NE(log.find("socks_v4"), std::string::npos) << log;
+  // The proxy passed the connection to the region server.
+  EXPECT_NE(log.find("tcp/connect"), std::string::npos) << log;
+  EXPECT_NE(log.find("127.0.0.1." + std::to_string(regionPort()) + "\n"), std::string::npos)
+      << log;
 }
 
 TEST_F(Signon, MissingSettingsFileIsCreatedWithTheLocalServiceAsRegionServer) {

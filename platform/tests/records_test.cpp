@@ -56,6 +56,28 @@ TEST(MessageHeader, OverlongTextFillsItsFieldAndNoMore) {
   EXPECT_EQ(h.data()[18], 1);  // the recipient count after the content class is untouched
 }
 
+TEST(MessageHeader, NumbersAndNamesKeepATerminatorAndWholeCharacters) {
+  hv::MessageHeader h(1);
+  h.setRecipient(0, std::string(25, '9'));
+  h.setSender("12345678901234567890");
+  // The model name's 39 bytes would end inside the twentieth two-byte character: 19 are kept.
+  std::string wide;
+  for (int i = 0; i < 25; ++i) wide += "\xC5\xB5";
+  h.setModel(wide);
+  h.setContentKind(std::string(40, 'k'));
+  EXPECT_EQ(h.recipient(0), std::string(19, '9'));
+  EXPECT_EQ(h.data()[19 + 19], 0);
+  EXPECT_EQ(h.sender(), "1234567890123456789");
+  EXPECT_EQ(h.model(), wide.substr(0, 38));
+  EXPECT_EQ(h.contentKind(), std::string(39, 'k'));
+  // The short code fields are read by width and may be filled whole.
+  h.setContentClass("TEXTG");
+  EXPECT_EQ(h.contentClass(), "TEXTG");
+  // A cut never splits a character of the launch tag either.
+  h.setLaunchTag("abcdefghi\xC5\xB5");
+  EXPECT_EQ(h.launchTag(), "abcdefghi");
+}
+
 TEST(MessageHeader, ParseRefusesShortBlocksAndUnknownAttachmentTypes) {
   hv::MessageHeader h(1, 1);
   auto bytes = h.bytes();

@@ -8,6 +8,7 @@
 #include "platform/fs.h"
 #include "platform/gbk.h"
 #include "platform/profile.h"
+#include "platform/web.h"
 #include "ui/core/ui.h"
 #include "ui/qt/qtbackend.h"
 #include "ui/qt/qtext.h"
@@ -83,16 +84,7 @@ int CHandvaneHelper::SaveFile(std::string_view path) {
 }
 
 std::string CHandvaneHelper::WebBase() {
-  std::string base;
-  if (const char* env = std::getenv("HANDVANE_WEB_BASE"); env && *env) {
-    base = env;
-  } else {
-    auto ini = hv::fs::resolveNoCase(hv::fs::suiteHome() + "DATA/web.ini");
-    if (ini) base = hv::profile::getString(*ini, "Web", "Base", "");
-  }
-  if (base.empty()) base = "http://127.0.0.1:8080/";
-  if (base.back() != '/') base += '/';
-  return base;
+  return hv::web::base();
 }
 
 std::string CHandvaneHelper::PageUrl(std::string_view page) {
