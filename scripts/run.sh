@@ -31,7 +31,11 @@ if [ -x "$suite/Handvane" ]; then
   "$suite/Handvane" "$@"
 else
   echo "The main program Handvane is not built yet; the libraries above are what exists so far."
-  if [ -n "$service_pid" ] && [ -t 0 ]; then
+  if [ -x "$suite/hv-gallery" ] && { [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; }; then
+    echo "Starting hv-gallery: every control and dialog, with a real sign-in (登录服务) and send"
+    echo "(发送到服务) against the local service."
+    "$suite/hv-gallery" || true
+  elif [ -n "$service_pid" ] && [ -t 0 ]; then
     echo "The local delivery service keeps running until you press Ctrl-C."
     wait "$service_pid" || true
   fi

@@ -24,6 +24,12 @@
 #include "ui/qt/views/tests/login_like.h"
 #include "ui/qt/views/views.h"
 
+#ifdef HV_GALLERY_SERVICE
+#include "include/handvane/records.h"
+#include "login/signon.h"
+#include "service/svclink.h"
+#endif
+
 namespace {
 
 using hv::T;
@@ -150,6 +156,49 @@ void simulateSend(QLabel* status) {
   }).detach();
 }
 
+#ifdef HV_GALLERY_SERVICE
+// Signing in for real: the login dialog of libSignon against the service its settings name
+// (DATA/logincfg.dat; the run command's local service by default).
+void signIn(QLabel* status) {
+  const int state = LOGIN_Login(nullptr, nullptr);
+  hv::LoginState s{};
+  LOGIN_GetState(&s);
+  status->setText(state == 2 ? QStringLiteral("已登录：%1").arg(ui::qt::toQ(s.userId))
+                  : state == 1 ? QStringLiteral("直接进入（不连接服务）")
+                               : QStringLiteral("未登录"));
+}
+
+// A real send through the service client: a picture-sized content to one recipient, with the
+// progress dialog shown; the result arrives as the completion message.
+void sendForReal(QLabel* status) {
+  hv::LoginState s{};
+  if (LOGIN_GetState(&s) != 2) {
+    ui::messageBox(T("请先登录！"), T("发送短信"), ui::Icon::Information);
+    return;
+  }
+  static hv::MessageWindow* window = new hv::MessageWindow([status](const hv::WindowMessage& m) {
+    status->setText(m.lparam == 0    ? QStringLiteral("发送成功（0）")
+                    : m.lparam == -2 ? QStringLiteral("发送已取消（-2）")
+                                     : QStringLiteral("发送失败（%1）").arg(m.lparam));
+  });
+  hv::MessageHeader h(1);
+  h.setServiceCode("WAP");
+  h.setContentClass("IMAGE");
+  h.setRecipient(0, "13900139000");
+  h.setSender(s.userId);
+  h.setModel(T("诺基亚7650"));
+  h.setContentKind("nokia_picture");
+  h.setContentType("GIF");
+  // Large enough that the upload takes a moment and its progress can be watched or cancelled.
+  const std::string content(900 * 1024, 'G');  // below the service's 1 MiB packet limit
+  const hv::SendNotice notice{window->id(), hv::kSendCompleteMessage, 1, 0};
+  if (NET_SendMessageContent(&notice, h.data(), content.data(), int32_t(content.size())) != 0)
+    status->setText(QStringLiteral("发送未能开始"));
+  else
+    status->setText(QStringLiteral("正在发送..."));
+}
+#endif
+
 QGroupBox* dialogs(QWidget* parent, const std::string& home, QLabel* status) {
   auto* box = new QGroupBox(QStringLiteral("对话框"), parent);
   auto* col = new QVBoxLayout(box);
@@ -161,6 +210,11 @@ QGroupBox* dialogs(QWidget* parent, const std::string& home, QLabel* status) {
   }));
   col->addWidget(
       action(box, QStringLiteral("发送进度（5000）"), [status] { simulateSend(status); }));
+#ifdef HV_GALLERY_SERVICE
+  col->addWidget(action(box, QStringLiteral("登录服务（真实）"), [status] { signIn(status); }));
+  col->addWidget(
+      action(box, QStringLiteral("发送到服务（真实）"), [status] { sendForReal(status); }));
+#endif
   col->addWidget(action(box, QStringLiteral("CDialogHeader"), [home] { showHeaderDialog(home); }));
   col->addWidget(action(box, QStringLiteral("停止图标"), [] {
     ui::messageBox(T("对不起，用户登录失败！"), T("用户登录"), ui::Icon::Stop);
