@@ -87,7 +87,10 @@ bool writableDirectory(const std::string& dir) {
 }
 
 // Copies what is missing from the shipped tree into the user's home, never replacing a file.
-void fillFrom(const std::string& from, const std::string& to) {
+// Copies what is missing below from into to; existing files are left alone. Each file goes to a
+// temporary name first and takes its place only when whole, so an interrupted first start never
+// leaves a cut-off file that later starts would take for the user's.
+void fillFolder(const std::string& from, const std::string& to) {
   ::mkdir(to.c_str(), 0755);
   DIR* d = ::opendir(from.c_str());
   if (!d) return;
@@ -97,18 +100,24 @@ void fillFrom(const std::string& from, const std::string& to) {
     struct stat st;
     if (::stat(src.c_str(), &st) != 0) continue;
     if (S_ISDIR(st.st_mode)) {
-      fillFrom(src, dst);
+      fillFolder(src, dst);
     } else if (S_ISREG(st.st_mode) && ::access(dst.c_str(), F_OK) != 0) {
       int in = ::open(src.c_str(), O_RDONLY | O_CLOEXEC);
       if (in < 0) continue;
-      int out = ::open(dst.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 0777);
+      std::string part = dst + ".~fill";
+      ::unlink(part.c_str());
+      int out = ::open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                       st.st_mode & 0777);
       if (out >= 0) {
         char buf[65536];
         ssize_t n;
         bool ok = true;
         while ((n = ::read(in, buf, sizeof buf)) > 0) ok = ok && writeAll(out, buf, size_t(n));
+        ok = ok && n == 0 && ::fsync(out) == 0;
         ::close(out);
-        if (!ok || n < 0) ::unlink(dst.c_str());
+        // link() never replaces: a file the user made meanwhile stays.
+        if (ok) ok = ::link(part.c_str(), dst.c_str()) == 0;
+        ::unlink(part.c_str());
       }
       ::close(in);
     }
@@ -354,13 +363,29 @@ const std::string& suiteHome() {
       std::string parent = data;
       for (size_t i = 1; i <= parent.size(); ++i)
         if (i == parent.size() || parent[i] == '/') ::mkdir(parent.substr(0, i).c_str(), 0755);
-      if (progOs) fillFrom(progOs->substr(0, progOs->size() - 1), home);
+      if (progOs) fillHome(progOs->substr(0, progOs->size() - 1), home);
     }
   }
   if (home.empty() || home.back() != '/') home += '/';
   auto s = suitePath(home);
   homeCache = s ? *s : home;
   return homeCache;
+}
+
+void fillHome(const std::string& programFolder, const std::string& home) {
+  ::mkdir(home.c_str(), 0755);
+  DIR* d = ::opendir(programFolder.c_str());
+  if (!d) return;
+  while (dirent* e = ::readdir(d)) {
+    if (!std::strcmp(e->d_name, ".") || !std::strcmp(e->d_name, "..")) continue;
+    std::string src = programFolder + "/" + e->d_name;
+    struct stat st;
+    // Only the shipped folders (DATA, PHONE, SKIN, ...): programs and libraries stay where they
+    // are installed.
+    if (::stat(src.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+      fillFolder(src, home + "/" + e->d_name);
+  }
+  ::closedir(d);
 }
 
 void resetSuiteHomeForTesting() {

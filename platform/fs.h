@@ -58,6 +58,9 @@ HV_EXPORT std::string extensionOf(std::string_view path);
 // program's folder on first use with whatever is missing there (the user's files are never
 // overwritten).
 HV_EXPORT const std::string& suiteHome();
+// Fills a home from the program's folder: every file of its subfolders that the home lacks (the
+// programs and libraries at the top are not copied, and nothing there is ever overwritten).
+HV_EXPORT void fillHome(const std::string& programFolder, const std::string& home);
 // The folder of the running program, ending in "/".
 HV_EXPORT std::string programDirectory();
 

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <map>
+#include <memory>
 #include <thread>
 
 #include "platform/messages.h"
@@ -20,9 +21,10 @@ using Clock = std::chrono::steady_clock;
 constexpr char kUser[] = "13800138000";
 constexpr char kPassword[] = "s3cret";
 
+// Started on first use and stopped, by process id, when the program ends.
 hv::e2e::LocalService& service() {
-  static hv::e2e::LocalService* s = [] {
-    auto* svc = new hv::e2e::LocalService("MaxConnections=512\r\n");
+  static std::unique_ptr<hv::e2e::LocalService> s = [] {
+    auto svc = std::make_unique<hv::e2e::LocalService>("MaxConnections=512\r\n");
     if (svc->command({"add-account", kUser, kPassword}) != 0 || !svc->start()) std::abort();
     return svc;
   }();

@@ -177,7 +177,9 @@ class MessageHeader {
   void setContentClass(std::string_view s) {
     setText(header::kContentClass, header::kContentClassWidth, s);
   }
-  void setRecipient(size_t i, std::string_view s) { setText(header::kRecipients + 20 * i, 20, s, true); }
+  void setRecipient(size_t i, std::string_view s) {
+    setText(header::kRecipients + 20 * i, 20, s, true);
+  }
   void setSender(std::string_view s) { setText(header::sender(recipients()), 20, s, true); }
   void setModel(std::string_view s) {
     setText(header::model(recipients()), header::kModelWidth, s, true);

@@ -284,13 +284,16 @@ TEST_F(Signon, SignsInThroughASocks4Proxy) {
   int port = hv::e2e::freePort();
   std::string conf = home_ + "/danted.conf";
   ASSERT_TRUE(hv::fs::writeFileAtomic(
-      conf, "logoutput: stderr\n"
-            "internal: 127.0.0.1 port = " + std::to_string(port) + "\n"
-            "external: 127.0.0.1\n"
-            "clientmethod: none\nsocksmethod: none\n"
-            "user.privileged: root\nuser.unprivileged: nobody\n"
-            "client pass {\n from: 127.0.0.0/8 to: 0.0.0.0/0\n}\n"
-            "socks pass {\n from: 127.0.0.0/8 to: 0.0.0.0/0\n protocol: tcp\n log: connect\n}\n"));
+      conf,
+      "logoutput: stderr\n"
+      "internal: 127.0.0.1 port = " +
+          std::to_string(port) +
+          "\n"
+          "external: 127.0.0.1\n"
+          "clientmethod: none\nsocksmethod: none\n"
+          "user.privileged: root\nuser.unprivileged: nobody\n"
+          "client pass {\n from: 127.0.0.0/8 to: 0.0.0.0/0\n}\n"
+          "socks pass {\n from: 127.0.0.0/8 to: 0.0.0.0/0\n protocol: tcp\n log: connect\n}\n"));
   hv::e2e::Peer proxy({"danted", "-N", "1", "-f", conf}, port, home_ + "/danted.log");
   if (!proxy.ready()) GTEST_SKIP() << "danted did not start";
   LoginSettings s = serviceSettings();
@@ -302,8 +305,7 @@ TEST_F(Signon, SignsInThroughASocks4Proxy) {
   std::string log = hv::fs::readFile(home_ + "/danted.log").value_or("");
   // The proxy passed the connection to the region server.
   EXPECT_NE(log.find("tcp/connect"), std::string::npos) << log;
-  EXPECT_NE(log.find("127.0.0.1." + std::to_string(regionPort()) + "\n"), std::string::npos)
-      << log;
+  EXPECT_NE(log.find("127.0.0.1." + std::to_string(regionPort()) + "\n"), std::string::npos) << log;
 }
 
 TEST_F(Signon, MissingSettingsFileIsCreatedWithTheLocalServiceAsRegionServer) {

@@ -119,6 +119,28 @@ TEST_F(HomeEnv, HomeIsTheProgramFolderWhenWritable) {
   EXPECT_EQ(hv::fs::suiteHome(), hv::fs::programDirectory());
 }
 
+TEST_F(HomeEnv, HomeIsFilledWithTheShippedFoldersAndKeepsTheUsersFiles) {
+  TestDir dir;
+  const std::string prog = dir.path() + "prog", home = dir.path() + "home";
+  ASSERT_TRUE(hv::fs::makeDirectories(prog + "/DATA/sub"));
+  ASSERT_TRUE(hv::fs::writeFileAtomic(prog + "/Handvane", "program"));
+  ASSERT_TRUE(hv::fs::writeFileAtomic(prog + "/libSignon.so", "library"));
+  ASSERT_TRUE(hv::fs::writeFileAtomic(prog + "/DATA/logincfg.dat", "shipped"));
+  ASSERT_TRUE(hv::fs::writeFileAtomic(prog + "/DATA/sub/PHONE.DBF", "table"));
+  ASSERT_TRUE(hv::fs::makeDirectories(home + "/DATA"));
+  ASSERT_TRUE(hv::fs::writeFileAtomic(home + "/DATA/logincfg.dat", "the user's"));
+  hv::fs::fillHome(prog, home);
+  EXPECT_EQ(hv::fs::readFile(home + "/DATA/logincfg.dat"), "the user's");
+  EXPECT_EQ(hv::fs::readFile(home + "/DATA/sub/PHONE.DBF"), "table");
+  EXPECT_FALSE(hv::fs::exists(home + "/Handvane"));
+  EXPECT_FALSE(hv::fs::exists(home + "/libSignon.so"));
+  EXPECT_EQ(hv::fs::list(home + "/DATA/sub"), std::vector<std::string>{"PHONE.DBF"});
+  // A second start finds everything there and changes nothing.
+  ASSERT_TRUE(hv::fs::writeFileAtomic(prog + "/DATA/sub/PHONE.DBF", "newer"));
+  hv::fs::fillHome(prog, home);
+  EXPECT_EQ(hv::fs::readFile(home + "/DATA/sub/PHONE.DBF"), "table");
+}
+
 TEST_F(HomeEnv, PrivateTempFolderIsCreatedWithMode0700AndRefusedWhenOpen) {
   TestDir dir;
   unsetenv("XDG_RUNTIME_DIR");

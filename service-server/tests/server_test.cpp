@@ -199,6 +199,17 @@ TEST_F(ServiceTest, UploadIsStoredAndDecodedAndTheTicketServesOnce) {
   EXPECT_EQ(store_->messages().size(), 1u);
 }
 
+TEST_F(ServiceTest, TicketPastItsLifetimeIsRefused) {
+  config_.ticketLifetimeSeconds = 1;
+  startService();
+  RawClient c(service_->sendPort());
+  auto ticket = ticketOn(c);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+  c.send(uploadOf(ticket, textPacket({"late"})));
+  EXPECT_EQ(c.recv(12), status(4, int32_t(Status::BadTicket)));
+  EXPECT_TRUE(store_->messages().empty());
+}
+
 TEST_F(ServiceTest, BadPacketGetsStatusAndCloseWhileOthersContinue) {
   startService();
   RawClient other(service_->sendPort());

@@ -57,7 +57,10 @@ class Dnsmasq {
       conf += "host-record=big.test.example,10.2.0." + std::to_string(i) + "\n";
     dir_.write("dnsmasq.conf", conf);
     if (address_.empty()) return;
+    // A pid file of its own: the default one in /var/run is shared by every dnsmasq that test
+    // programs running side by side start.
     daemon_ = peer::Daemon({"dnsmasq", "--keep-in-foreground", "--log-facility=-",
+                            "--pid-file=" + dir_.file("dnsmasq.pid"),
                             "--conf-file=" + dir_.file("dnsmasq.conf")},
                            dir_.file("log"));
     ready_ = daemon_.started() && peer::waitListening(53, address_.c_str());

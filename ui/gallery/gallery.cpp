@@ -163,7 +163,7 @@ void signIn(QLabel* status) {
   const int state = LOGIN_Login(nullptr, nullptr);
   hv::LoginState s{};
   LOGIN_GetState(&s);
-  status->setText(state == 2 ? QStringLiteral("已登录：%1").arg(ui::qt::toQ(s.userId))
+  status->setText(state == 2   ? QStringLiteral("已登录：%1").arg(ui::qt::toQ(s.userId))
                   : state == 1 ? QStringLiteral("直接进入（不连接服务）")
                                : QStringLiteral("未登录"));
 }

@@ -1,12 +1,16 @@
 // The shipped DATA folder agrees with itself and with the picture packer: every pair names a
 // known model and picture type, every packed type has the size the packer requires and the
 // message count it produces, every type has a fee, and the tables rebuild byte for byte.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <cstring>
 #include <map>
 #include <set>
+#include <vector>
 
+#include "platform/fs.h"
 #include "platform/gbk.h"
 #include "platform/profile.h"
 #include "tables/dbf/tests/testkit.h"
@@ -109,6 +113,43 @@ TEST(ShippedData, PictureTypesSuitThePacker) {
   }
   EXPECT_EQ(formatsSeen.size(), kFormats.size()) << "every format of the packer has a type";
   EXPECT_TRUE(keys.count("nokia_567_colorpicture"));
+}
+
+// The packer itself, loaded by the name the table gives, takes every type at its size and makes
+// as many messages as the table says.
+TEST(ShippedData, PackerTakesEveryPictureTypeAtItsSize) {
+  const std::string library = std::string(HV_SUITE_DIR) + "/libLogopack.so";
+  void* handle = dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(handle, nullptr) << dlerror();
+  using DoProcessFn = int (*)(char*, const char*, int, int, const unsigned char*);
+  auto doProcess = reinterpret_cast<DoProcessFn>(dlsym(handle, "DoProcess"));
+  ASSERT_NE(doProcess, nullptr);
+  const std::string folder = *hv::fs::createTempDirectory({}, "packer");
+  ImageTable types(kData);
+  int packed = 0;
+  for (const auto& r : types.records()) {
+    if (hv::fieldText(r.modulepath) != "libLogopack.so") continue;
+    const std::string key = hv::fieldText(r.imagetype);
+    SCOPED_TRACE(key);
+    // A checkerboard, so that every family has ink to pack.
+    std::vector<unsigned char> pixels(size_t(r.picwidth) * size_t(r.picheight) * 3, 255);
+    for (int y = 0; y < r.picheight; ++y)
+      for (int x = 0; x < r.picwidth; ++x)
+        if ((x + y) % 2) pixels[(size_t(y) * size_t(r.picwidth) + size_t(x)) * 3] = 0;
+    char path[260] = {};
+    std::strncpy(path, folder.c_str(), sizeof path - 1);
+    ASSERT_EQ(doProcess(path, key.c_str(), r.picwidth, r.picheight, pixels.data()), 0);
+    auto file = hv::fs::readFile(path);
+    ASSERT_TRUE(file && file->size() >= 4);
+    uint32_t count = 0;
+    std::memcpy(&count, file->data(), 4);
+    EXPECT_EQ(int(count), r.smscount);
+    hv::fs::removeAll(path);
+    ++packed;
+  }
+  EXPECT_EQ(packed, int(kFormats.size()));
+  dlclose(handle);
+  hv::fs::removeAll(folder);
 }
 
 TEST(ShippedData, ModelsTypesAndPairsAgree) {
