@@ -88,6 +88,8 @@ function(hv_fuzzer name)
   set_target_properties(${name} PROPERTIES
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fuzz
     BUILD_RPATH "${HV_SUITE_DIR}")
+  # scripts/fuzz.sh seeds the fuzzer from the corpus this file names.
+  file(WRITE ${CMAKE_BINARY_DIR}/fuzz-corpus/${name} "${A_CORPUS}")
   if(HV_FUZZ)
     target_link_options(${name} PRIVATE -fsanitize=fuzzer)
   else()

@@ -57,18 +57,26 @@ bool writeAll(int fd, const char* p, size_t n) {
   return true;
 }
 
+// Calls f with the name of every entry of a folder but "." and ".."; false when the folder
+// cannot be read.
+template <class F>
+bool forEachEntry(const std::string& dir, F f) {
+  DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
+  if (!d) return false;
+  while (dirent* e = ::readdir(d)) {
+    if (std::strcmp(e->d_name, ".") && std::strcmp(e->d_name, "..")) f(std::string(e->d_name));
+  }
+  ::closedir(d);
+  return true;
+}
+
 bool removeAllOs(const std::string& p) {
   struct stat st;
   if (::lstat(p.c_str(), &st) != 0) return errno == ENOENT;
   if (!S_ISDIR(st.st_mode)) return ::unlink(p.c_str()) == 0;
-  DIR* d = ::opendir(p.c_str());
-  if (!d) return false;
   bool ok = true;
-  while (dirent* e = ::readdir(d)) {
-    if (!std::strcmp(e->d_name, ".") || !std::strcmp(e->d_name, "..")) continue;
-    ok = removeAllOs(p + "/" + e->d_name) && ok;
-  }
-  ::closedir(d);
+  if (!forEachEntry(p, [&](const std::string& name) { ok = removeAllOs(p + "/" + name) && ok; }))
+    return false;
   return ::rmdir(p.c_str()) == 0 && ok;
 }
 
@@ -92,18 +100,15 @@ bool writableDirectory(const std::string& dir) {
 // leaves a cut-off file that later starts would take for the user's.
 void fillFolder(const std::string& from, const std::string& to) {
   ::mkdir(to.c_str(), 0755);
-  DIR* d = ::opendir(from.c_str());
-  if (!d) return;
-  while (dirent* e = ::readdir(d)) {
-    if (!std::strcmp(e->d_name, ".") || !std::strcmp(e->d_name, "..")) continue;
-    std::string src = from + "/" + e->d_name, dst = to + "/" + e->d_name;
+  forEachEntry(from, [&](const std::string& name) {
+    std::string src = from + "/" + name, dst = to + "/" + name;
     struct stat st;
-    if (::stat(src.c_str(), &st) != 0) continue;
+    if (::stat(src.c_str(), &st) != 0) return;
     if (S_ISDIR(st.st_mode)) {
       fillFolder(src, dst);
     } else if (S_ISREG(st.st_mode) && ::access(dst.c_str(), F_OK) != 0) {
       int in = ::open(src.c_str(), O_RDONLY | O_CLOEXEC);
-      if (in < 0) continue;
+      if (in < 0) return;
       std::string part = dst + ".~fill";
       ::unlink(part.c_str());
       int out = ::open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
@@ -121,8 +126,7 @@ void fillFolder(const std::string& from, const std::string& to) {
       }
       ::close(in);
     }
-  }
-  ::closedir(d);
+  });
 }
 
 std::mutex homeMutex;
@@ -217,13 +221,9 @@ std::vector<std::string> list(std::string_view dir) {
   std::vector<std::string> names;
   auto p = osPath(dir);
   if (!p) return names;
-  DIR* d = ::opendir(p->empty() ? "." : p->c_str());
-  if (!d) return names;
-  while (dirent* e = ::readdir(d)) {
-    if (!std::strcmp(e->d_name, ".") || !std::strcmp(e->d_name, "..")) continue;
-    if (auto s = suitePath(e->d_name)) names.push_back(*s);
-  }
-  ::closedir(d);
+  forEachEntry(*p, [&](const std::string& name) {
+    if (auto s = suitePath(name)) names.push_back(*s);
+  });
   return names;
 }
 
@@ -374,18 +374,13 @@ const std::string& suiteHome() {
 
 void fillHome(const std::string& programFolder, const std::string& home) {
   ::mkdir(home.c_str(), 0755);
-  DIR* d = ::opendir(programFolder.c_str());
-  if (!d) return;
-  while (dirent* e = ::readdir(d)) {
-    if (!std::strcmp(e->d_name, ".") || !std::strcmp(e->d_name, "..")) continue;
-    std::string src = programFolder + "/" + e->d_name;
+  forEachEntry(programFolder, [&](const std::string& name) {
+    std::string src = programFolder + "/" + name;
     struct stat st;
     // Only the shipped folders (DATA, PHONE, SKIN, ...): programs and libraries stay where they
     // are installed.
-    if (::stat(src.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
-      fillFolder(src, home + "/" + e->d_name);
-  }
-  ::closedir(d);
+    if (::stat(src.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) fillFolder(src, home + "/" + name);
+  });
 }
 
 void resetSuiteHomeForTesting() {

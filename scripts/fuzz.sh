@@ -12,10 +12,10 @@ cmake --build build-fuzz -j "$(nproc)"
 for target in build-fuzz/fuzz/*; do
   name=$(basename "$target")
   [[ -n "$filter" && "$name" != *"$filter"* ]] && continue
-  corpus=$(grep -rl "hv_fuzzer(${name} " --include=CMakeLists.txt . | head -n 1 | xargs dirname)/tests/corpus
+  corpus=$(cat "build-fuzz/fuzz-corpus/$name" 2>/dev/null || true)
   echo "== $name for ${seconds}s"
   mkdir -p "build-fuzz/corpus/$name"
   seeds=()
-  [ -d "$corpus" ] && seeds=("$corpus")
+  [ -n "$corpus" ] && [ -d "$corpus" ] && seeds=("$corpus")
   "$target" -max_total_time="$seconds" -print_final_stats=1 "build-fuzz/corpus/$name" "${seeds[@]}"
 done

@@ -66,6 +66,14 @@ class LoginFixture : public ::testing::Test {
     EXPECT_EQ(CRYPT_AddRecord(f, &s), 0);
     CRYPT_Close(f);
   }
+  // Settings naming the running service, reached through a proxy on loopback.
+  void writeProxySettings(const char* proxyType, int proxyPort) {
+    LoginSettings s = serviceSettings();
+    std::strcpy(s.proxyType, proxyType);
+    std::strcpy(s.proxyHost, "127.0.0.1");
+    s.proxyPort = proxyPort;
+    writeSettings(s);
+  }
   LoginSettings readSettings() {
     LoginSettings s;
     std::memset(&s, 0xEE, sizeof s);

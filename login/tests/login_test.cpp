@@ -205,16 +205,11 @@ TEST_F(Signon, SignsInThroughASocks5Proxy) {
   hv::e2e::Peer proxy({"microsocks", "-i", "127.0.0.1", "-p", std::to_string(port)}, port,
                       home_ + "/proxy.log");
   if (!proxy.ready()) GTEST_SKIP() << "microsocks did not start";
-  LoginSettings s = serviceSettings();
-  std::strcpy(s.proxyType, "sock5");
-  std::strcpy(s.proxyHost, "127.0.0.1");
-  s.proxyPort = port;
-  writeSettings(s);
+  writeProxySettings("sock5", port);
   EXPECT_EQ(LOGIN_Login(kUser, kPassword), 2);
 
   // The proxy is really in the path: with its port closed the same sign-in fails.
-  s.proxyPort = hv::e2e::freePort();
-  writeSettings(s);
+  writeProxySettings("sock5", hv::e2e::freePort());
   EXPECT_EQ(LOGIN_Login(kUser, kPassword), 0);
 }
 
@@ -296,11 +291,7 @@ TEST_F(Signon, SignsInThroughASocks4Proxy) {
           "socks pass {\n from: 127.0.0.0/8 to: 0.0.0.0/0\n protocol: tcp\n log: connect\n}\n"));
   hv::e2e::Peer proxy({"danted", "-N", "1", "-f", conf}, port, home_ + "/danted.log");
   if (!proxy.ready()) GTEST_SKIP() << "danted did not start";
-  LoginSettings s = serviceSettings();
-  std::strcpy(s.proxyType, "SOCK4");
-  std::strcpy(s.proxyHost, "127.0.0.1");
-  s.proxyPort = port;
-  writeSettings(s);
+  writeProxySettings("SOCK4", port);
   EXPECT_EQ(LOGIN_Login(kUser, kPassword), 2);
   std::string log = hv::fs::readFile(home_ + "/danted.log").value_or("");
   // The proxy passed the connection to the region server.

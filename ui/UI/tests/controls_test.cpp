@@ -3,6 +3,9 @@
 
 #include <QClipboard>
 #include <QDialog>
+#include <QEnterEvent>
+#include <QImage>
+#include <QPixmap>
 #include <QGuiApplication>
 #include <QMouseEvent>
 #include <QTreeView>
@@ -137,6 +140,64 @@ TEST(CDialogHeader, MovesTheControlsBelowItAndItsButtonsAct) {
   dialog.show();
   header.button(CDialogHeader::Button::Close)->click();
   EXPECT_FALSE(dialog.isVisible());
+}
+
+QColor centre(QWidget& w) {
+  const QImage shot = w.grab().toImage();
+  return shot.pixelColor(shot.width() / 2, shot.height() / 2);
+}
+
+TEST(CButtonST, DrawsItsPictureAndTheHoverPictureWhileThePointerIsOver) {
+  app();
+  CButtonST button;
+  button.setText(QStringLiteral("保存"));
+  button.resize(40, 30);
+  EXPECT_FALSE(button.hasBitmap());
+  // A picture that cannot be loaded leaves the button as it was: a flat button with its text.
+  EXPECT_FALSE(button.SetBitmaps(hv::T("/nonexistent/按钮.bmp")));
+  EXPECT_FALSE(button.hasBitmap());
+  EXPECT_TRUE(button.isFlat());
+
+  QPixmap red(40, 30), blue(40, 30);
+  red.fill(Qt::red);
+  blue.fill(Qt::blue);
+  button.SetBitmaps(red, blue);
+  EXPECT_TRUE(button.hasBitmap());
+  EXPECT_EQ(centre(button), QColor(Qt::red));
+  QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
+  QCoreApplication::sendEvent(&button, &enter);
+  EXPECT_EQ(centre(button), QColor(Qt::blue));
+  QEvent leave(QEvent::Leave);
+  QCoreApplication::sendEvent(&button, &leave);
+  EXPECT_EQ(centre(button), QColor(Qt::red));
+  // Without a hover picture the normal one stays while the pointer is over.
+  button.SetBitmaps(red);
+  QCoreApplication::sendEvent(&button, &enter);
+  EXPECT_EQ(centre(button), QColor(Qt::red));
+
+  button.SetTooltipText(hv::T("保存副本"));
+  EXPECT_EQ(button.toolTip(), QStringLiteral("保存副本"));
+}
+
+TEST(CTransparentStatic, ShowsTheBackgroundBehindItsGbkText) {
+  app();
+  QWidget parent;
+  parent.resize(120, 40);
+  parent.setAutoFillBackground(true);
+  QPalette palette = parent.palette();
+  palette.setColor(QPalette::Window, Qt::green);
+  parent.setPalette(palette);
+  auto* label = new CTransparentStatic(&parent);
+  label->setGeometry(0, 0, 120, 40);
+  label->SetText(hv::T("透明背景的文字"));
+  // A label that painted a background of its own would show this red.
+  QPalette own = label->palette();
+  own.setColor(QPalette::Window, Qt::red);
+  label->setPalette(own);
+  EXPECT_EQ(label->text(), QStringLiteral("透明背景的文字"));
+  const QImage shot = parent.grab().toImage();
+  // A corner lies outside the text: the parent's green shows through.
+  EXPECT_EQ(shot.pixelColor(1, 1), QColor(Qt::green));
 }
 
 }  // namespace
