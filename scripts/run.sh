@@ -22,7 +22,14 @@ if [ -x "$suite/handvane-service" ]; then
   "$suite/handvane-service" --config "$config" &
   service_pid=$!
   trap '[ -n "$service_pid" ] && kill "$service_pid" 2>/dev/null || true' EXIT
-  echo "handvane-service runs on loopback (pid $service_pid)."
+  # It ends at once when it cannot listen (another instance holding the ports, say).
+  sleep 0.5
+  if kill -0 "$service_pid" 2>/dev/null; then
+    echo "handvane-service runs on loopback (pid $service_pid)."
+  else
+    service_pid=""
+    echo "handvane-service did not start (see its message above); signing in will fail."
+  fi
 else
   echo "handvane-service is not built yet: there is no local delivery service to start."
 fi
