@@ -94,7 +94,6 @@ bool writableDirectory(const std::string& dir) {
   return ::access(dir.c_str(), W_OK | X_OK) == 0;
 }
 
-// Copies what is missing from the shipped tree into the user's home, never replacing a file.
 // Copies what is missing below from into to; existing files are left alone. Each file goes to a
 // temporary name first and takes its place only when whole, so an interrupted first start never
 // leaves a cut-off file that later starts would take for the user's.

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "platform/tests/test_dir.h"
+#include "platform/web.h"
 
 namespace {
 
@@ -139,6 +140,24 @@ TEST_F(HomeEnv, HomeIsFilledWithTheShippedFoldersAndKeepsTheUsersFiles) {
   ASSERT_TRUE(hv::fs::writeFileAtomic(prog + "/DATA/sub/PHONE.DBF", "newer"));
   hv::fs::fillHome(prog, home);
   EXPECT_EQ(hv::fs::readFile(home + "/DATA/sub/PHONE.DBF"), "table");
+}
+
+TEST_F(HomeEnv, WebBaseComesFromTheEnvironmentThenTheHomesWebIniThenTheDefault) {
+  TestDir dir;
+  setenv("HANDVANE_HOME", (dir.path() + "home").c_str(), 1);
+  unsetenv("HANDVANE_WEB_BASE");
+  EXPECT_EQ(hv::web::base(), "http://127.0.0.1:8080/");
+  // The file is found whatever the case of its folder's name; the "/" is added.
+  ASSERT_TRUE(hv::fs::makeDirectories(dir.path() + "home/data"));
+  ASSERT_TRUE(hv::fs::writeFileAtomic(dir.path() + "home/data/web.ini",
+                                      "[Web]\r\nBase=http://127.0.0.1:18080/site\r\n"));
+  EXPECT_EQ(hv::web::pageUrl("fee.html"), "http://127.0.0.1:18080/site/fee.html");
+  setenv("HANDVANE_WEB_BASE", "http://127.0.0.1:19090/", 1);
+  EXPECT_EQ(hv::web::pageUrl("register.html"), "http://127.0.0.1:19090/register.html");
+  unsetenv("HANDVANE_WEB_BASE");
+  // A file without the key falls back to the default.
+  ASSERT_TRUE(hv::fs::writeFileAtomic(dir.path() + "home/data/web.ini", "[Web]\r\n"));
+  EXPECT_EQ(hv::web::base(), "http://127.0.0.1:8080/");
 }
 
 TEST_F(HomeEnv, PrivateTempFolderIsCreatedWithMode0700AndRefusedWhenOpen) {

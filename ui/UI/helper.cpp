@@ -2,12 +2,10 @@
 
 #include <QDesktopServices>
 #include <QUrl>
-#include <cstdlib>
 #include <mutex>
 
 #include "platform/fs.h"
 #include "platform/gbk.h"
-#include "platform/profile.h"
 #include "platform/web.h"
 #include "ui/core/ui.h"
 #include "ui/qt/qtbackend.h"
@@ -88,7 +86,7 @@ std::string CHandvaneHelper::WebBase() {
 }
 
 std::string CHandvaneHelper::PageUrl(std::string_view page) {
-  return WebBase() + std::string(page);
+  return hv::web::pageUrl(page);
 }
 
 int CHandvaneHelper::OpenPage(std::string_view page) {

@@ -189,8 +189,8 @@ void sendForReal(QLabel* status) {
   h.setModel(T("诺基亚7650"));
   h.setContentKind("nokia_picture");
   h.setContentType("GIF");
-  // Large enough that the upload takes a moment and its progress can be watched or cancelled.
-  const std::string content(900 * 1024, 'G');  // below the service's 1 MiB packet limit
+  // Picture-sized and more, yet below the service's 1 MiB packet limit.
+  const std::string content(900 * 1024, 'G');
   const hv::SendNotice notice{window->id(), hv::kSendCompleteMessage, 1, 0};
   if (NET_SendMessageContent(&notice, h.data(), content.data(), int32_t(content.size())) != 0)
     status->setText(QStringLiteral("发送未能开始"));
