@@ -1,0 +1,98 @@
+// Handvane, the main program: one instance per user; later starts hand their command line to it.
+//
+//   Handvane [-hide] [-f text|image|flash|music] [file] [ -U:tag]
+#include <QApplication>
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "main/background.h"
+#include "main/qt/boxes.h"
+#include "main/qt/linked.h"
+#include "main/qt/window.h"
+#include "main/signon_services.h"
+#include "platform/fs.h"
+#include "platform/gbk.h"
+#include "ui/UI/helper.h"
+#include "ui/qt/qtext.h"
+#include "ui/qt/views/views.h"
+
+namespace {
+
+using hv::T;
+namespace launcher = hv::launcher;
+
+constexpr auto kUpdateStopWait = std::chrono::milliseconds(3000);
+
+// The text after the program name, as a Windows command line would hold it: arguments joined by
+// blanks, an argument holding a blank in double quotes. Arguments are UTF-8; suite strings GBK
+// (what GBK cannot carry becomes "?").
+std::string commandLine(const std::vector<std::string>& args) {
+  std::string line;
+  for (const auto& a : args) {
+    if (!line.empty()) line += ' ';
+    std::string gbk = hv::ui::qt::fromQ(QString::fromUtf8(a.data(), qsizetype(a.size())));
+    line += gbk.find(' ') == std::string::npos ? gbk : "\"" + gbk + "\"";
+  }
+  return line;
+}
+
+void startupError(const std::string& text) {
+  hv::ui::messageBox(text, "Handvane", hv::ui::Icon::Stop);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Qt takes its own options out of argv; the command line is what the user gave.
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  QApplication app(argc, argv);
+  app.setQuitOnLastWindowClosed(false);  // the hidden launcher lives on in the tray
+  hv::ui::qt::installSuiteUi();
+  launcher::registerBoxViews();
+  const std::string line = commandLine(args);
+
+  switch (launcher::acquireInstance()) {
+    case launcher::InstanceStart::Failed:
+      startupError(T("应用程序启动出现错误！请与发行商联系！"));
+      return 1;
+    case launcher::InstanceStart::Later: {
+      std::string why;
+      if (launcher::handOverToRunningInstance(line, why)) return 0;
+      startupError(why);
+      return 1;
+    }
+    case launcher::InstanceStart::First:
+      break;
+  }
+
+  launcher::HandoffWatcher watcher;
+  launcher::UpdateCheck update;
+  if (!watcher.start() || !update.start()) {
+    startupError(T("对不起，启动程序时不能进行正常设置!"));
+    return 1;
+  }
+
+  int result = 0;
+  {
+    launcher::LauncherServices services;
+    launcher::bindSignon(services);
+    services.friendsDialog = launcher::friendsDialogEntry();
+    services.pageUrl = [](std::string_view page) { return CHandvaneHelper::PageUrl(page); };
+    services.openUrl = [](const std::string& url) { return CHandvaneHelper::OpenUrl(url) != 0; };
+    services.readHandoff = launcher::readHandoffFile;
+    const std::string skins = hv::fs::resolveOrKeep(hv::fs::suiteHome() + "SKIN") + "/";
+    launcher::MainWindow window(std::move(services), skins, line);
+    QObject::connect(&window, &QDialog::finished, &app, [] { QApplication::quit(); });
+    window.start();
+    launcher::registerInstanceWindow(window);
+    result = app.exec();
+    launcher::releaseInstance();
+  }
+
+  watcher.requestStop();
+  watcher.waitFinished(std::nullopt);
+  update.requestStop();
+  update.waitFinished(kUpdateStopWait);
+  return result;
+}
