@@ -160,7 +160,15 @@ void MainWindow::start() {
 }
 
 void MainWindow::onMessage(const WindowMessage& m) {
+  if (messageFilter_ && messageFilter_(m)) return;
   if (m.message == kTrayMessage) onTrayMessage(m.wparam, m.lparam);
+}
+
+void MainWindow::bringForward(bool showAndRestore) {
+  if (showAndRestore) return showWindow();
+  if (!isVisible()) return;  // a hidden window stays hidden (a command line may say "-hide")
+  raise();
+  activateWindow();
 }
 
 void MainWindow::handOver(const std::string& commandLine) {

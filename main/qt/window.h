@@ -7,6 +7,7 @@
 #include <QIcon>
 #include <QPixmap>
 #include <QPointer>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -46,6 +47,13 @@ class MainWindow : public QDialog, public LauncherWindow {
   WindowId receiverId() const { return receiver_; }
   // A command line handed over by a later start (the bytes of a copy-data message of kind 100).
   void handOver(const std::string& commandLine);
+  // Raised and activated, as a later start asks; shown and restored as well when asked.
+  void bringForward(bool showAndRestore);
+  // Sees every message of the window's receiver first; returning true handles it (the
+  // single-instance channel's messages).
+  void setMessageFilter(std::function<bool(const WindowMessage&)> filter) {
+    messageFilter_ = std::move(filter);
+  }
   // Tray icon mouse messages, as CTrayIcon posts them.
   void onTrayMessage(uintptr_t id, intptr_t mouse);
   // The tray menu, built from the launcher's entries (for the tray and for tests).
@@ -92,6 +100,7 @@ class MainWindow : public QDialog, public LauncherWindow {
   bool trayShowing() const;
 
   std::unique_ptr<Launcher> launcher_;
+  std::function<bool(const WindowMessage&)> messageFilter_;
   ui::qt::ControllerBinding* binding_ = nullptr;
   WindowId receiver_ = 0;
   CTrayIcon tray_;
