@@ -1,6 +1,5 @@
 // The friends dialog through Buddyedit.
 #include "friends/buddyedit.h"
-
 #include "main/qt/linked.h"
 
 namespace hv::launcher {

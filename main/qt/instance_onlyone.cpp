@@ -1,7 +1,6 @@
 // The single-instance channel through Onlyone: a later start hands its command line to the
 // running launcher window, which carries it out before the later start ends.
 #include "instance/onlyone.h"
-
 #include "main/qt/linked.h"
 #include "main/qt/window.h"
 #include "platform/gbk.h"

@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPainter>
+#include <QProxyStyle>
 #include <QPushButton>
 #include <QTimer>
 #include <QWindow>
@@ -34,6 +35,16 @@ namespace {
 // has no size, so that the window can always be reached and switched.
 constexpr QSize kPlainSize(400, 300);
 constexpr int kTrayCheckMs = 1000;
+
+// The tray menu draws its icons at 32 x 32.
+class MenuIconStyle : public QProxyStyle {
+ public:
+  int pixelMetric(PixelMetric metric, const QStyleOption* option,
+                  const QWidget* widget) const override {
+    if (metric == PM_SmallIconSize) return 32;
+    return QProxyStyle::pixelMetric(metric, option, widget);
+  }
+};
 
 // An invisible hot area: clickable, drawn by nobody.
 class HotArea : public QAbstractButton {
@@ -98,6 +109,8 @@ MainWindow::MainWindow(LauncherServices services, std::string skinFolder, std::s
 }
 
 MainWindow::~MainWindow() {
+  // The binding refers to the launcher, which goes before the widget's children do.
+  delete binding_;
   unregisterWindow(receiver_);
   tray_.RemoveIcon();
 }
@@ -381,7 +394,9 @@ void MainWindow::checkNotificationArea() {
 
 std::unique_ptr<QMenu> MainWindow::buildTrayMenu() {
   auto menu = std::make_unique<QMenu>();
-  menu->setStyleSheet(QStringLiteral("QMenu { icon-size: 32px; }"));
+  auto* style = new MenuIconStyle;
+  style->setParent(menu.get());
+  menu->setStyle(style);
   for (const auto& item : launcher_->trayMenu()) {
     if (item.name.empty()) {
       menu->addSeparator();

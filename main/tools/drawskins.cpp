@@ -86,8 +86,10 @@ void glyph(QPainter& p, const QString& kind, QPointF c, double s, const QColor& 
     p.setBrush(ink);
     p.drawEllipse(QPointF(c.x() - s / 4, c.y() + s / 4), s / 7, s / 9);
     p.drawEllipse(QPointF(c.x() + s / 4, c.y() + s / 6), s / 7, s / 9);
-    p.drawLine(QPointF(c.x() - s / 4 + s / 7, c.y() + s / 4), QPointF(c.x() - s / 10, c.y() - s / 3));
-    p.drawLine(QPointF(c.x() + s / 4 + s / 7, c.y() + s / 6), QPointF(c.x() + s / 2.6, c.y() - s / 2.4));
+    p.drawLine(QPointF(c.x() - s / 4 + s / 7, c.y() + s / 4),
+               QPointF(c.x() - s / 10, c.y() - s / 3));
+    p.drawLine(QPointF(c.x() + s / 4 + s / 7, c.y() + s / 6),
+               QPointF(c.x() + s / 2.6, c.y() - s / 2.4));
     p.drawLine(QPointF(c.x() - s / 10, c.y() - s / 3), QPointF(c.x() + s / 2.6, c.y() - s / 2.4));
   } else if (kind == QStringLiteral("friends")) {
     p.setBrush(ink);
@@ -104,14 +106,16 @@ void glyph(QPainter& p, const QString& kind, QPointF c, double s, const QColor& 
     QPainterPath phone;
     phone.addRoundedRect(box.adjusted(s / 4, 0, -s / 4, 0), s / 10, s / 10);
     p.drawPath(phone);
-    p.drawLine(QPointF(c.x() - s / 12, box.bottom() - s / 8), QPointF(c.x() + s / 12, box.bottom() - s / 8));
+    p.drawLine(QPointF(c.x() - s / 12, box.bottom() - s / 8),
+               QPointF(c.x() + s / 12, box.bottom() - s / 8));
   } else if (kind == QStringLiteral("about")) {
     p.drawEllipse(box.adjusted(s / 10, s / 10, -s / 10, -s / 10));
     p.setFont(font(int(s / 1.8), true));
     p.setPen(ink);
     p.drawText(box, Qt::AlignCenter, QStringLiteral("i"));
   } else if (kind == QStringLiteral("minimize")) {
-    p.drawLine(QPointF(box.left() + s / 4, c.y() + s / 6), QPointF(box.right() - s / 4, c.y() + s / 6));
+    p.drawLine(QPointF(box.left() + s / 4, c.y() + s / 6),
+               QPointF(box.right() - s / 4, c.y() + s / 6));
   } else if (kind == QStringLiteral("exit")) {
     p.drawLine(box.topLeft() + QPointF(s / 4, s / 4), box.bottomRight() - QPointF(s / 4, s / 4));
     p.drawLine(box.topRight() + QPointF(-s / 4, s / 4), box.bottomLeft() + QPointF(s / 4, -s / 4));
@@ -221,8 +225,12 @@ std::vector<Button> layout(const Theme& t) {
     b.push_back({modules[i][0], QStringLiteral("图片型"), modules[i][1], modules[i][4],
                  modules[i][3], r, modules[i][2]});
   }
-  b.push_back({QStringLiteral("好友列表"), t.round ? QStringLiteral("文字型") : QStringLiteral("图片型"),
-               QStringLiteral("friends"), QStringLiteral("friends"), {}, QRect(20, 142, 112, 36),
+  b.push_back({QStringLiteral("好友列表"),
+               t.round ? QStringLiteral("文字型") : QStringLiteral("图片型"),
+               QStringLiteral("friends"),
+               QStringLiteral("friends"),
+               {},
+               QRect(20, 142, 112, 36),
                QStringLiteral("好友列表")});
   const QString links[6][2] = {{QStringLiteral("帮助"), QStringLiteral("help")},
                                {QStringLiteral("联系"), QStringLiteral("contact")},
@@ -236,15 +244,29 @@ std::vector<Button> layout(const Theme& t) {
     b.push_back({l[0], QStringLiteral("提示型"), {}, l[1], {}, QRect(x, 150, w, 22), {}});
     x += w + 4;
   }
-  b.push_back({QStringLiteral("最小化"), QStringLiteral("图片型"), QStringLiteral("minimize"),
-               QStringLiteral("minimize"), {}, QRect(344, 8, 22, 22), {}});
-  b.push_back({QStringLiteral("退出"), QStringLiteral("图片型"), QStringLiteral("exit"),
-               QStringLiteral("exit"), {}, QRect(370, 8, 22, 22), {}});
+  b.push_back({QStringLiteral("最小化"),
+               QStringLiteral("图片型"),
+               QStringLiteral("minimize"),
+               QStringLiteral("minimize"),
+               {},
+               QRect(344, 8, 22, 22),
+               {}});
+  b.push_back({QStringLiteral("退出"),
+               QStringLiteral("图片型"),
+               QStringLiteral("exit"),
+               QStringLiteral("exit"),
+               {},
+               QRect(370, 8, 22, 22),
+               {}});
   return b;
 }
 
 QString rect(const QRect& r) {
-  return QStringLiteral("%1,%2,%3,%4").arg(r.left()).arg(r.top()).arg(r.right() + 1).arg(r.bottom() + 1);
+  return QStringLiteral("%1,%2,%3,%4")
+      .arg(r.left())
+      .arg(r.top())
+      .arg(r.right() + 1)
+      .arg(r.bottom() + 1);
 }
 
 bool writeSkin(const QString& out, const Theme& t) {
@@ -272,10 +294,11 @@ bool writeSkin(const QString& out, const Theme& t) {
         << b.picture << "1.bmp\r\nrgb0=255,0,255\r\nrgb1=255,0,255\r\n";
     }
     if (!b.dll.isEmpty()) s << "dll=" << b.dll << "\r\n";
-    const bool menuIcon = !b.icon.isEmpty() && b.name != QStringLiteral("最小化") &&
-                          b.name != QStringLiteral("退出");
+    const bool menuIcon =
+        !b.icon.isEmpty() && b.name != QStringLiteral("最小化") && b.name != QStringLiteral("退出");
     if (menuIcon) {
-      ok = icon(t, b.icon).save(dir + QStringLiteral("icon-") + b.icon + QStringLiteral(".png")) && ok;
+      ok = icon(t, b.icon).save(dir + QStringLiteral("icon-") + b.icon + QStringLiteral(".png")) &&
+           ok;
       s << "icon=" << t.folder << "/icon-" << b.icon << ".png\r\n";
     }
   }
@@ -298,12 +321,14 @@ int main(int argc, char** argv) {
     return 2;
   }
   const QString out = QString::fromLocal8Bit(argv[1]);
-  const Theme blue{QStringLiteral("blue.skin"), QStringLiteral("blue"), QStringLiteral("蓝色海洋"),
-                   QColor(16, 58, 120), QColor(70, 140, 215), QColor(25, 95, 190),
-                   QColor(235, 243, 252), false};
+  const Theme blue{QStringLiteral("blue.skin"), QStringLiteral("blue"),
+                   QStringLiteral("蓝色海洋"),  QColor(16, 58, 120),
+                   QColor(70, 140, 215),        QColor(25, 95, 190),
+                   QColor(235, 243, 252),       false};
   const Theme amber{QStringLiteral("amber.skin"), QStringLiteral("amber"),
-                    QStringLiteral("琥珀时光"), QColor(120, 60, 10), QColor(235, 160, 60),
-                    QColor(200, 105, 20), QColor(253, 244, 230), true};
+                    QStringLiteral("琥珀时光"),   QColor(120, 60, 10),
+                    QColor(235, 160, 60),         QColor(200, 105, 20),
+                    QColor(253, 244, 230),        true};
   const bool ok = writeSkin(out, blue) && writeSkin(out, amber);
   return ok ? 0 : 1;
 }
