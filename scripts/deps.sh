@@ -14,6 +14,11 @@ PACKAGES=(
   # real peers the tests start on loopback
   dante-server microsocks tinyproxy dnsmasq dnsutils midicsv
   python3 python3-dbfread python3-dbf iproute2 procps xvfb xauth
+  # the main program's tests: a notification area under Xvfb, clicks on it, the desktop's tools
+  trayer
+  xdotool
+  desktop-file-utils
+  shared-mime-info
 )
 
 missing=()

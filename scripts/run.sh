@@ -34,16 +34,13 @@ else
   echo "handvane-service is not built yet: there is no local delivery service to start."
 fi
 
-if [ -x "$suite/Handvane" ]; then
-  "$suite/Handvane" "$@"
-else
-  echo "The main program Handvane is not built yet; the libraries above are what exists so far."
-  if [ -x "$suite/hv-gallery" ] && { [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; }; then
-    echo "Starting hv-gallery: every control and dialog, with a real sign-in (登录服务) and send"
-    echo "(发送到服务) against the local service."
-    "$suite/hv-gallery" || true
-  elif [ -n "$service_pid" ] && [ -t 0 ]; then
-    echo "The local delivery service keeps running until you press Ctrl-C."
-    wait "$service_pid" || true
-  fi
+if [ ! -x "$suite/Handvane" ]; then
+  echo "The main program Handvane was not built (see the build output above)."
+  exit 1
 fi
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+  echo "Handvane needs a desktop (DISPLAY or WAYLAND_DISPLAY); none is set."
+  exit 1
+fi
+echo "Starting Handvane (sign in as 13800138000 / handvane on its panel)."
+"$suite/Handvane" "$@"
