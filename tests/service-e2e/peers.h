@@ -97,6 +97,16 @@ class LocalService {
     }
     return false;
   }
+  void signal(int number) {
+    if (process_) process_->kill(number);
+  }
+  // The exit code once the process ended within the time (it is then gone).
+  std::optional<int> waitForExit(std::chrono::milliseconds within) {
+    if (!process_) return std::nullopt;
+    auto code = process_->wait(within);
+    if (code) process_.reset();
+    return code;
+  }
   void stop() {
     if (process_) {
       process_->kill(15);
