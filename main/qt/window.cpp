@@ -324,8 +324,9 @@ void MainWindow::hideWindow() {
 }
 
 void MainWindow::showWindow() {
-  show();
-  setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+  // The state first: a hidden window shown while still minimised would come back iconic.
+  setWindowState(windowState() & ~Qt::WindowMinimized);
+  showNormal();
   raise();
   activateWindow();
 }
