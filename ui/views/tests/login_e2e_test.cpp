@@ -17,7 +17,7 @@
 #include "platform/gbk.h"
 #include "records/vaultrec.h"
 #include "tests/service-e2e/peers.h"
-#include "ui/qt/views/tests/view_support.h"
+#include "ui/views/tests/view_support.h"
 
 namespace hv::ui::qt {
 namespace {
