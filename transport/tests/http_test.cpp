@@ -103,11 +103,10 @@ TEST(HttpClient, VersionOtherThan10GivesHttp11AndBodyIsSent) {
   EXPECT_EQ(http.GetHTTPVersion(), "HTTP/1.1");
   ASSERT_EQ(http.Connect("127.0.0.1", server.port(), 2000), 0);
   ASSERT_EQ(http.SendRequest("POST", "http://h.example/x", nullptr, "hello", 5), 0);
-  for (int i = 0; i < 200; ++i) {
-    std::this_thread::sleep_for(5ms);
+  ASSERT_TRUE(peer::waitUntil([&] {
     std::lock_guard<std::mutex> g(seen.lock);
-    if (!seen.request.empty()) break;
-  }
+    return !seen.request.empty();
+  }));
   std::lock_guard<std::mutex> g(seen.lock);
   EXPECT_EQ(seen.request, "POST http://h.example/x HTTP/1.1\r\nHOST:h.example\r\n\r\nhello");
 }
