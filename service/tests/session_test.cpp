@@ -8,7 +8,7 @@
 #include <mutex>
 #include <thread>
 
-#include "service/cipher/session_cipher.h"
+#include "cipher/session_cipher.h"
 #include "service/tests/fake_server.h"
 
 namespace {

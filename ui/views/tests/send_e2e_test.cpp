@@ -15,7 +15,7 @@
 #include "platform/messages.h"
 #include "service/svclink.h"
 #include "tests/service-e2e/peers.h"
-#include "ui/qt/views/tests/view_support.h"
+#include "ui/views/tests/view_support.h"
 
 namespace hv::ui::qt {
 namespace {

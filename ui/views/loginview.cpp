@@ -20,7 +20,7 @@
 #include "ui/ctrls/ctrls.h"
 #include "ui/qt/binding.h"
 #include "ui/qt/qtbackend.h"
-#include "ui/qt/views/views.h"
+#include "ui/views/views.h"
 
 namespace hv::ui::qt {
 

@@ -1,6 +1,6 @@
 // The login and send progress views bound to their controllers under the offscreen platform:
 // typing, clicking, the expanding part, the proxy controls, and cancel reaching the send thread.
-#include "ui/qt/views/views.h"
+#include "ui/views/views.h"
 
 #include <gtest/gtest.h>
 
@@ -21,18 +21,17 @@
 #include "service/progress_dialog.h"
 #include "ui/qt/binding.h"
 #include "ui/qt/tests/qt_test_app.h"
-#include "ui/qt/views/tests/login_like.h"
-#include "ui/qt/views/tests/view_support.h"
+#include "ui/views/standin_login.h"
+#include "ui/views/tests/view_support.h"
 
 namespace hv::ui::qt {
 namespace {
 
-using testing::LoginLike;
 using testing::waitFor;
 
 TEST(LoginView, TypingAndClickingLoginReachTheController) {
   testing::viewsApp();
-  LoginLike c("");
+  LoginStandin c("");
   whenShown(9000, [&](QWidget* d) {
     auto* id = child<QComboBox>(d, 9001);
     EXPECT_EQ(id->count(), 2);
@@ -54,7 +53,7 @@ TEST(LoginView, TypingAndClickingLoginReachTheController) {
 
 TEST(LoginView, AdvancedButtonExpandsAndCollapsesTheProxyPart) {
   testing::viewsApp();
-  LoginLike c("");
+  LoginStandin c("");
   int collapsedHeight = 0, expandedHeight = 0;
   bool proxyShownCollapsed = true, proxyShownExpanded = false;
   std::string labelExpanded;
@@ -84,7 +83,7 @@ TEST(LoginView, AdvancedButtonExpandsAndCollapsesTheProxyPart) {
 
 TEST(LoginView, ProxyControlsFollowUseProxyAndTheKindChosen) {
   testing::viewsApp();
-  LoginLike c("");
+  LoginStandin c("");
   std::vector<std::vector<bool>> states;  // enabled: sock4, sock5, host, port, user, password
   auto snapshot = [&](QWidget* d) {
     std::vector<bool> s;
@@ -115,7 +114,7 @@ TEST(LoginView, ProxyControlsFollowUseProxyAndTheKindChosen) {
 
 TEST(LoginView, OpensExpandedWhenAProxyIsInUseAndShowsTheBanner) {
   testing::viewsApp();
-  LoginLike c("SOCK5");
+  LoginStandin c("SOCK5");
   bool proxyShown = false, bannerShown = false;
   QString toggle;
   whenShown(9000, [&](QWidget* d) {
@@ -145,7 +144,8 @@ TEST(ProgressView, CancelReachesTheSendThreadWhichPostsMinusTwo) {
     dialog->setStatus(T("正在发送数据..."));
     dialog->setRange(0, 110);
     int position = 0;
-    for (int i = 0; i < 2000 && !dialog->cancelled(); ++i) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!dialog->cancelled() && std::chrono::steady_clock::now() < end) {
       if (position < 55) dialog->setPosition(++position);
       if (position == 55) atHalf = true;
       std::this_thread::sleep_for(std::chrono::milliseconds(5));

@@ -6,7 +6,7 @@
 #include <QVBoxLayout>
 
 #include "ui/qt/binding.h"
-#include "ui/qt/views/views.h"
+#include "ui/views/views.h"
 
 namespace hv::ui::qt {
 

@@ -1,16 +1,18 @@
 #pragma once
-// A controller of the login dialog's template for the view tests: the control ids and the
-// behaviour of the dialog's proxy controls and buttons, without the service behind "登录".
+// A stand-in controller of the login dialog's template (9000) for showing the view where no
+// service is wanted (the gallery, the view tests): the control ids and the behaviour of the
+// dialog's proxy controls and buttons, without the service behind "登录". Header only; the real
+// controller lives in libSignon.
 #include <string>
 
 #include "platform/gbk.h"
 #include "ui/core/ui.h"
 
-namespace hv::ui::qt::testing {
+namespace hv::ui::qt {
 
-class LoginLike : public DialogController {
+class LoginStandin : public DialogController {
  public:
-  explicit LoginLike(std::string proxyType)
+  explicit LoginStandin(std::string proxyType)
       : DialogController(9000, T("用户登录")), type_(proxyType) {}
 
   void onInit() override {
@@ -71,4 +73,4 @@ class LoginLike : public DialogController {
   std::string type_;
 };
 
-}  // namespace hv::ui::qt::testing
+}  // namespace hv::ui::qt

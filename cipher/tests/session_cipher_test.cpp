@@ -1,7 +1,7 @@
 // The DES core is checked against OpenSSL's DES and published worked examples with the standard
 // schedule; the session schedule against vectors from an independent bit-string DES
 // (data/make_vectors.py, itself checked against `openssl enc -des-ecb`).
-#include "service/cipher/session_cipher.h"
+#include "cipher/session_cipher.h"
 
 #include <gtest/gtest.h>
 
@@ -81,7 +81,7 @@ TEST(SessionSchedule, SecondRoundKeyOfWorkedExampleByHand) {
 }
 
 TEST(SessionSchedule, RoundKeysAndBlocksMatchIndependentVectors) {
-  std::ifstream in(std::string(HV_SOURCE_DIR) + "/service/cipher/tests/data/session_vectors.txt");
+  std::ifstream in(std::string(HV_SOURCE_DIR) + "/cipher/tests/data/session_vectors.txt");
   ASSERT_TRUE(in) << "missing vectors file";
   std::string line;
   int cases = 0;

@@ -1,5 +1,5 @@
 #include "ui/qt/qtbackend.h"
-#include "ui/qt/views/views.h"
+#include "ui/views/views.h"
 
 namespace hv::ui::qt {
 

@@ -1,4 +1,4 @@
-#include "service/cipher/session_cipher.h"
+#include "cipher/session_cipher.h"
 
 #include <openssl/md5.h>
 

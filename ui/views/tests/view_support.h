@@ -10,7 +10,7 @@
 #include "platform/fs.h"
 #include "ui/qt/binding.h"
 #include "ui/qt/tests/qt_test_app.h"
-#include "ui/qt/views/views.h"
+#include "ui/views/views.h"
 
 namespace hv::ui::qt {
 

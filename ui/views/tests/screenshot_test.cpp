@@ -16,8 +16,8 @@
 #include <set>
 
 #include "service/progress_dialog.h"
-#include "ui/qt/views/tests/login_like.h"
-#include "ui/qt/views/tests/view_support.h"
+#include "ui/views/standin_login.h"
+#include "ui/views/tests/view_support.h"
 
 namespace hv::ui::qt {
 namespace {
@@ -103,7 +103,7 @@ int checkAndSave(QWidget* dialog, const QString& name) {
 TEST(Screenshots, LoginDialogCollapsedAndExpanded) {
   testing::viewsApp();
   for (const char* type : {"", "SOCK5"}) {
-    testing::LoginLike c(type);
+    LoginStandin c(type);
     int checked = 0;
     whenShown(9000, [&](QWidget* d) {
       checked = checkAndSave(
