@@ -15,7 +15,7 @@
 #include "platform/gbk.h"
 #include "ui/UI/helper.h"
 #include "ui/qt/qtext.h"
-#include "ui/qt/views/views.h"
+#include "ui/views/views.h"
 
 namespace {
 

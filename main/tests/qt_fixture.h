@@ -11,7 +11,7 @@
 #include "main/qt/window.h"
 #include "main/tests/launcher_fixture.h"
 #include "platform/profile.h"
-#include "ui/qt/views/views.h"
+#include "ui/views/views.h"
 
 namespace hv::launcher::testing {
 
