@@ -24,15 +24,10 @@ namespace {
 using testing::control;
 using testing::FriendsHome;
 using testing::kUser;
+using testing::typeInto;
 using D = FriendsDialog;
 
 constexpr char kPassword[] = "friends-e2e";
-
-void typeInto(QLineEdit* e, const QString& text) {
-  e->setFocus();
-  e->selectAll();
-  e->insert(text);
-}
 
 TEST(FriendsEndToEnd, AutomaticSignInThenAddChangeAndDelete) {
   testing::friendsApp();

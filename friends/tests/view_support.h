@@ -3,6 +3,7 @@
 // this dialog's view registered, and finding the shown dialog and its controls.
 #include <QAbstractButton>
 #include <QApplication>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QTimer>
 #include <QWidget>
@@ -28,6 +29,13 @@ W* control(QWidget* dialog, int id) {
   W* w = dialog->findChild<W*>(QStringLiteral("c%1").arg(id));
   if (!w) ADD_FAILURE() << "no control " << id;
   return w;
+}
+
+// Replaces the edit's text as typing over a selection does.
+inline void typeInto(QLineEdit* e, const QString& text) {
+  e->setFocus();
+  e->selectAll();
+  e->insert(text);
 }
 
 // The visible, running dialog of that template, or null.

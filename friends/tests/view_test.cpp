@@ -25,6 +25,7 @@ namespace {
 using testing::control;
 using testing::FriendsHome;
 using testing::kUser;
+using testing::typeInto;
 using D = FriendsDialog;
 
 class FriendsViewTest : public ::testing::Test {
@@ -35,11 +36,6 @@ class FriendsViewTest : public ::testing::Test {
   int run(D& dialog, std::function<void(QWidget*)> f) {
     testing::onceShown(D::kTemplate, std::move(f));
     return ui::backend().runModal(dialog);
-  }
-  static void typeInto(QLineEdit* e, const QString& text) {
-    e->setFocus();
-    e->selectAll();
-    e->insert(text);
   }
   static QLineEdit* edit(QWidget* d, int id) { return control<QLineEdit>(d, id); }
   static void key(QWidget* target, int k) {
