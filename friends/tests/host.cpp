@@ -7,7 +7,7 @@
 
 #include "friends/buddyedit.h"
 #include "login/signon.h"
-#include "ui/qt/views/views.h"
+#include "ui/views/views.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);

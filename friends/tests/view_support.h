@@ -13,7 +13,7 @@
 #include "friends/friends_view.h"
 #include "ui/qt/binding.h"
 #include "ui/qt/tests/qt_test_app.h"
-#include "ui/qt/views/views.h"
+#include "ui/views/views.h"
 
 namespace hv::friends::testing {
 
