@@ -5,7 +5,7 @@
 #include <cstring>
 #include <thread>
 
-#include "login/signon.h"
+#include "modules/kit/sending.h"
 #include "platform/fs.h"
 #include "platform/gbk.h"
 #include "service/svclink.h"
@@ -56,30 +56,10 @@ bool equalNoCase(std::string_view a, std::string_view b) {
 
 }  // namespace
 
-Services Services::real() {
-  Services s;
-  s.getState = [](hv::LoginState* st) { return LOGIN_GetState(st); };
-  s.login = [] { return LOGIN_Login(nullptr, nullptr); };
-  s.sendMessage = [](const hv::SendNotice* n, const void* h, const char* p) {
-    return NET_SendMessage(n, h, p);
-  };
-  s.sendModelQuery = [](const hv::SendNotice* n, const char* r) {
-    return NET_SendMobileTypeQuerySMS(n, r);
-  };
-  return s;
-}
-
 CImageDialog::CImageDialog(Options options)
     : DialogController(kTemplate, T("Lumo图服务")),
       options_(std::move(options)),
-      history_(std::make_unique<hv::ui::ReceiverHistory>()) {
-  window_ = std::make_unique<hv::MessageWindow>([this](const hv::WindowMessage& m) {
-    if (m.message == hv::kSendCompleteMessage) {
-      result_ = int(m.lparam);
-      done_ = true;
-    }
-  });
-}
+      history_(std::make_unique<hv::ui::ReceiverHistory>()) {}
 
 CImageDialog::~CImageDialog() {
   if (friends_) FLClose(friends_);
@@ -187,9 +167,7 @@ void CImageDialog::fillModels() {
 }
 
 std::string CImageDialog::userNumber() const {
-  hv::LoginState st{};
-  options_.services.getState(&st);
-  return fieldText(st.userId);
+  return modkit::signedInUser().value_or("");
 }
 
 void CImageDialog::fillRecipients() {
@@ -198,15 +176,15 @@ void CImageDialog::fillRecipients() {
     friends_ = nullptr;
   }
   recipientData_.clear();
-  hv::LoginState st{};
-  if (options_.services.getState(&st) != int(hv::LoginStateCode::SignedIn)) {
+  const auto signedIn = modkit::signedInUser();
+  if (!signedIn) {
     setItems(kRecipient, {T("手机号")});
     recipientData_.push_back(kNoFriend);
     setSelection(kRecipient, 0);
     setText(kRecipient, T("手机号"));
     return;
   }
-  const std::string user = fieldText(st.userId);
+  const std::string user = *signedIn;
   if (text(kRecipient).empty() || text(kRecipient) == T("手机号")) setText(kRecipient, user);
   history_->load(fs::resolveOrKeep(options_.moduleDir + user + "/Setting.ini"), "Receiver");
   friends_ = FLOpen(user.c_str());
@@ -641,33 +619,29 @@ void CImageDialog::save() {
 // ---- sending ----
 
 bool CImageDialog::ensureSignedIn() {
-  hv::LoginState st{};
-  if (options_.services.getState(&st) == int(hv::LoginStateCode::SignedIn)) return true;
-  options_.services.login();
-  if (options_.services.getState(&st) != int(hv::LoginStateCode::SignedIn)) {
+  const modkit::SignIn in = modkit::signInOnDemand();
+  if (!in.signedIn) {
     message(T("必须进行登录才能发送短消息！"), ui::Icon::Stop);
     return false;
   }
-  fillRecipients();
+  if (in.signedInNow) fillRecipients();
   return true;
 }
 
-bool CImageDialog::waitForResult(const std::function<int(const hv::SendNotice&)>& start) {
-  done_ = false;
-  result_ = -100;
-  const hv::SendNotice notice{window_->id(), hv::kSendCompleteMessage, 1, 0};
+bool CImageDialog::recipientAccepted(const std::string& number) {
+  const auto refused = modkit::refusedRecipients(userNumber(), {number});
+  if (refused.empty()) return true;
+  message(refused.front(), ui::Icon::Information);
+  return false;
+}
+
+int CImageDialog::sendAndWait(const std::function<int(const hv::SendNotice&)>& start) {
   sending_ = true;
   view(ViewEvent::Busy);
-  const bool started = start(notice) == 0;
-  if (started) {
-    while (!done_) {
-      CFunction::DoMessageLoop(0);
-      if (!done_) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-  }
+  result_ = modkit::startAndWait(start);
   sending_ = false;
   view(ViewEvent::Idle);
-  return started;
+  return result_;
 }
 
 void CImageDialog::send() {
@@ -678,11 +652,7 @@ void CImageDialog::send() {
   }
   if (!ensureSignedIn()) return;
   const std::string number = recipientNumber();
-  std::string reason;
-  if (!CHandvaneHelper::IsPhoneNumberSupport(userNumber(), number, reason)) {
-    message(reason, ui::Icon::Information);
-    return;
-  }
+  if (!recipientAccepted(number)) return;
   const std::string typeName = typeKey_.empty() ? T("图片") : type_.name();
   const std::string question = fill(T("你确定要给\n[%s的%s手机]\n发送%s图片吗?"),
                                     {text(kRecipient), selectedModelName(), typeName});
@@ -707,36 +677,21 @@ void CImageDialog::send() {
   const hv::MessageHeader header = requestHeader(type_, fields);
   history_->add(text(kRecipient));
   history_->save();
-  waitForResult([&](const hv::SendNotice& n) {
-    return options_.services.sendMessage(&n, header.data(), packed.path.c_str());
+  sendAndWait([&](const hv::SendNotice& n) {
+    return NET_SendMessage(&n, header.data(), packed.path.c_str());
   });
   fs::removeFile(packed.path);
   report(result_ == 0, number);
 }
 
 void CImageDialog::report(bool success, const std::string& number) {
-  hv::FriendRecord existing{};
-  if (friends_ && FLGetInfoWithPhone(friends_, number.c_str(), &existing) >= 0) {
-    message(success ? T("发送图片成功！") : T("发送图片失败！"),
-            success ? ui::Icon::Information : ui::Icon::Stop);
-    return;
+  const modkit::ResultTexts texts{caption(), T("发送图片成功！是否将%s加入好友列表?"),
+                                  T("发送图片失败！是否将%s加入好友列表?"), T("发送图片成功！"),
+                                  T("发送图片失败！")};
+  if (modkit::reportResult(friends_, number, success, texts, selectedPhoneType()) ==
+      modkit::FriendOffer::Added) {
+    fillRecipients();
   }
-  const std::string ask = fill(
-      success ? T("发送图片成功！是否将%s加入好友列表?") : T("发送图片失败！是否将%s加入好友列表?"),
-      {number});
-  if (ui::messageBox(ask, caption(), success ? ui::Icon::Information : ui::Icon::Stop,
-                     ui::Buttons::YesNo) != ui::Answer::Yes) {
-    return;
-  }
-  hv::FriendRecord f{};
-  copyField(f.mobilenum, number);
-  copyField(f.mobiletype, selectedPhoneType());
-  copyField(f.name, number);
-  const bool added = friends_ && FLAddInfo(friends_, &f) >= 0;
-  message(fill(T("将手机号%s加入到好友列表"), {number}) +
-              (added ? T("成功，你可以通过好友例表进一步修改好友信息") : T("失败")),
-          ui::Icon::Information);
-  if (added) fillRecipients();
 }
 
 void CImageDialog::askModel() {
@@ -745,16 +700,10 @@ void CImageDialog::askModel() {
                      ui::Icon::Question, ui::Buttons::YesNo) != ui::Answer::Yes) {
     return;
   }
-  if (!ensureSignedIn()) return;
-  std::string reason;
-  if (!CHandvaneHelper::IsPhoneNumberSupport(userNumber(), number, reason)) {
-    message(reason, ui::Icon::Information);
-    return;
-  }
-  const bool started = waitForResult([&](const hv::SendNotice& n) {
-    return options_.services.sendModelQuery(&n, number.c_str());
-  });
-  if (started && result_ == 0) {
+  if (!ensureSignedIn() || !recipientAccepted(number)) return;
+  const int result = sendAndWait(
+      [&](const hv::SendNotice& n) { return NET_SendMobileTypeQuerySMS(&n, number.c_str()); });
+  if (result == 0) {
     message(T("发送机型询问短消息成功！"), ui::Icon::Information);
   } else {
     message(T("发送机型询问短消息失败！"), ui::Icon::Stop);

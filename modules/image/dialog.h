@@ -15,7 +15,6 @@
 #include "modules/image/packing.h"
 #include "modules/image/panel.h"
 #include "modules/image/pipeline.h"
-#include "platform/messages.h"
 #include "ui/core/ui.h"
 
 class CFeeConfig;
@@ -28,16 +27,6 @@ class ReceiverHistory;
 }
 
 namespace hv::pictport {
-
-// What the dialog needs of the service client and sign-in, replaceable in tests.
-struct Services {
-  std::function<int(hv::LoginState*)> getState;
-  std::function<int()> login;  // LOGIN_Login(0, 0)
-  std::function<int(const hv::SendNotice*, const void*, const char*)> sendMessage;
-  std::function<int(const hv::SendNotice*, const char*)> sendModelQuery;
-  // The real ones, from libSignon and libSvclink.
-  static Services real();
-};
 
 class HV_EXPORT CImageDialog : public ui::DialogController {
  public:
@@ -87,7 +76,6 @@ class HV_EXPORT CImageDialog : public ui::DialogController {
     std::function<std::optional<Picture>()> captureScreen;
     // The platform's font dialog on the current font and colour; nullopt when cancelled.
     std::function<std::optional<std::pair<OverlayFont, Rgb>>(const OverlayFont&, Rgb)> chooseFont;
-    Services services = Services::real();
   };
 
   // What the view redraws when the controller says so.
@@ -103,6 +91,12 @@ class HV_EXPORT CImageDialog : public ui::DialogController {
 
   // The view's hook for the events above (called on the dialog's thread).
   void setViewHook(std::function<void(ViewEvent)> hook) { viewHook_ = std::move(hook); }
+  void setCaptureScreen(std::function<std::optional<Picture>()> capture) {
+    options_.captureScreen = std::move(capture);
+  }
+  void setChooseFont(decltype(Options::chooseFont) choose) {
+    options_.chooseFont = std::move(choose);
+  }
 
   // State the view shows.
   Framing& framing() { return framing_; }
@@ -165,7 +159,8 @@ class HV_EXPORT CImageDialog : public ui::DialogController {
   std::string recipientNumber() const;
   std::string userNumber() const;
   bool ensureSignedIn();
-  bool waitForResult(const std::function<int(const hv::SendNotice&)>& start);
+  bool recipientAccepted(const std::string& number);
+  int sendAndWait(const std::function<int(const hv::SendNotice&)>& start);
   void send();
   void report(bool success, const std::string& number);
   void askModel();
@@ -204,10 +199,8 @@ class HV_EXPORT CImageDialog : public ui::DialogController {
   int background_ = -1;
   int headerHeight_ = 0;
   bool sending_ = false;
-  bool done_ = false;
   int result_ = -100;
   std::string packedPath_;
-  std::unique_ptr<hv::MessageWindow> window_;
 };
 
 }  // namespace hv::pictport
