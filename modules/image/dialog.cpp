@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "modules/kit/sending.h"
+#include "modules/kit/userfiles.h"
 #include "platform/fs.h"
 #include "platform/gbk.h"
 #include "service/svclink.h"
@@ -186,8 +187,20 @@ void CImageDialog::fillRecipients() {
   }
   const std::string user = *signedIn;
   if (text(kRecipient).empty() || text(kRecipient) == T("手机号")) setText(kRecipient, user);
-  history_->load(fs::resolveOrKeep(options_.moduleDir + user + "/Setting.ini"), "Receiver");
+  if (auto settings = modkit::userFile(user, modkit::kHistoryFile)) {
+    history_->load(*settings, "Receiver");
+  }
   friends_ = FLOpen(user.c_str());
+  if (!friends_) {
+    // A user without a friends table yet gets the shipped empty one; an existing file is never
+    // replaced.
+    const auto target = modkit::userFile(user, "FRIENDS.DBF");
+    const auto empty = fs::resolveNoCase(CFunction::GetExecutePath() + "DATA/FRIENDS.DBF");
+    if (target && empty && fs::makeDirectories(fs::directoryOf(*target))) {
+      fs::copyFile(*empty, *target, false);
+      friends_ = FLOpen(user.c_str());
+    }
+  }
   std::vector<std::string> names;
   int selected = -1;
   if (!options_.receiver.empty()) {
