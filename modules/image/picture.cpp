@@ -77,6 +77,8 @@ void limitResources() {
     Magick::ResourceLimits::memory(512ull << 20);
     Magick::ResourceLimits::map(512ull << 20);
     Magick::ResourceLimits::disk(0);  // never spill a picture to a temporary file
+    // The pictures are small; on a loaded machine OpenMP threads only wait for each other.
+    Magick::ResourceLimits::thread(1);
   });
 }
 

@@ -102,10 +102,11 @@ struct OpenedPicture {
   SourceKind kind = SourceKind::Colour;
 };
 
-// JPEG photos are decoded at a reduced scale that still gives at least this many pixels: more
-// than a phone picture or the framing control ever shows, at a fraction of a full decode's time.
-inline constexpr int kDecodeAtLeastWidth = 800;
-inline constexpr int kDecodeAtLeastHeight = 600;
+// JPEG photos of at least twice this size are decoded at a reduced scale that still gives at
+// least this many pixels: the framing control's area, more than any phone picture needs, at a
+// fraction of a full decode's time.
+inline constexpr int kDecodeAtLeastWidth = 424;
+inline constexpr int kDecodeAtLeastHeight = 290;
 
 // The largest picture the module opens, in either direction, and in pixels all told. Larger
 // files (or files that claim to be) are refused before their pixels are decoded.
