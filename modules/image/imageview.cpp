@@ -370,6 +370,8 @@ class ImageView : public QWidget {
             controller_.bilevelType() ? toQImage(controller_.thresholdedDisplay()) : QImage());
         break;
       case D::ViewEvent::Preview:
+        // The model picker is no bound control: a new preview follows any model change.
+        refreshModels();
         phone_->setPreview(toQImage(controller_.previewWithText()));
         break;
       case D::ViewEvent::Panel:
