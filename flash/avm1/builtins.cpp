@@ -761,8 +761,14 @@ void Machine::installClipMethods() {
     return Value::of(o);
   });
   method("hitTest", [](Machine&, Node&, std::vector<Value>&) { return Value::of(false); });
-  for (const char* name : {"startDrag", "stopDrag", "loadMovie", "loadVariables", "unloadMovie",
-                           "getURL", "setMask", "swapDepths", "attachMovie"})
+  method("startDrag", [](Machine& m, Node& n, std::vector<Value>& a) {
+    double box[4];
+    for (std::size_t i = 0; i < 4; ++i) box[i] = m.toNumber(arg(a, i + 1));
+    m.drag(n, m.toBoolean(arg(a, 0)), a.size() >= 5 ? box : nullptr);
+    return Value();
+  });
+  for (const char* name : {"stopDrag", "loadMovie", "loadVariables", "unloadMovie", "getURL",
+                           "setMask", "swapDepths", "attachMovie"})
     method(name, [](Machine&, Node&, std::vector<Value>&) { return Value(); });
 }
 

@@ -398,10 +398,15 @@ void Machine::opNavigation(Context& cx, Op& op) {
       break;
     }
     case kStartDrag: {
-      cx.pop();
-      cx.pop();
-      if (toBoolean(cx.pop()))
-        for (int i = 0; i < 4; ++i) cx.pop();
+      Value target = cx.pop();
+      bool lockCenter = toBoolean(cx.pop());
+      bool constrained = toBoolean(cx.pop());
+      double box[4] = {0, 0, 0, 0};  // x1, y1, x2, y2
+      if (constrained)
+        for (int i = 3; i >= 0; --i) box[i] = toNumber(cx.pop());
+      Node* n = clipOf(target);
+      if (!n) n = resolveTarget(cx.current(), toString(target));
+      if (n) drag(*n, lockCenter, constrained ? box : nullptr);
       break;
     }
     case kGetUrl2:
@@ -432,6 +437,25 @@ void Machine::opNavigation(Context& cx, Op& op) {
     default:
       break;  // quality, sounds, URLs, drags: nothing to draw
   }
+}
+
+// The engine has no pointer: it rests at the stage's top-left corner. A drag that locks the
+// clip's centre to it moves the clip there (within its bounds box); other drags move nothing.
+void Machine::drag(Node& clip, bool lockCenter, const double* box) {
+  if (!clip.parent) return;
+  swf::Matrix parent;
+  for (const Node* p = clip.parent; p; p = p->parent) parent = p->matrix * parent;
+  swf::Matrix local = parent.inverse();
+  double x = lockCenter ? local.x(0, 0) / 20 : clip.matrix.tx / 20;
+  double y = lockCenter ? local.y(0, 0) / 20 : clip.matrix.ty / 20;
+  if (box) {
+    x = std::clamp(x, std::min(box[0], box[2]), std::max(box[0], box[2]));
+    y = std::clamp(y, std::min(box[1], box[3]), std::max(box[1], box[3]));
+  }
+  if (!std::isfinite(x) || !std::isfinite(y)) return;
+  clip.matrix.tx = x * 20;
+  clip.matrix.ty = y * 20;
+  clip.scripted = true;
 }
 
 void Machine::gotoValue(Context& cx, const Value& frame, bool play, int bias) {
@@ -479,7 +503,7 @@ std::pair<double, double> Machine::numbers(Context& cx, bool firstFirst) {
 
 void Machine::opArithmetic(Context& cx, Op& op) {
   bool swf4 = version_ < 5;
-  auto truth = [&](bool b) { return swf4 ? Value::of(b ? 1.0 : 0.0) : Value::of(b); };
+  auto truth = [](bool b) { return Value::of(b); };
   switch (op.code) {
     case kAdd:
     case kSubtract:
@@ -732,8 +756,7 @@ std::size_t codePointCount(const std::string& s) {
 }
 
 void Machine::opStrings(Context& cx, Op& op) {
-  bool swf4 = version_ < 5;
-  auto truth = [&](bool b) { return swf4 ? Value::of(b ? 1.0 : 0.0) : Value::of(b); };
+  auto truth = [](bool b) { return Value::of(b); };
   switch (op.code) {
     case kStringEquals: {
       std::string b = toString(cx.pop()), a = toString(cx.pop());

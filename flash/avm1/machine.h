@@ -86,6 +86,11 @@ class Machine {
   int propertyIndex(const std::string& name) const;
   Value getClipMember(player::Node& clip, const std::string& name, bool& found);
   void gotoValue(Context& cx, const Value& frame, bool play, int bias);
+
+ public:
+  void drag(player::Node& clip, bool lockCenter, const double* box);
+
+ private:
   bool equals(const Value& a, const Value& b);
   Value less(const Value& a, const Value& b);
   void installBuiltins();

@@ -121,7 +121,10 @@ Node* Machine::resolveTarget(Node* base, const std::string& path) {
     } else if (k == "this") {
       continue;
     } else if (Node* c = childNamed(*n, s, *this)) {
-      n = c;
+      // A name of an object that is not a clip stands for the clip holding it.
+      if (c->isClip() ||
+          (version_ >= 6 && (c->kind == Node::Kind::Button || c->kind == Node::Kind::EditText)))
+        n = c;
     } else {
       // A variable that holds a clip.
       const Property* p = n->vars ? n->vars->own(k) : nullptr;
@@ -163,10 +166,11 @@ Value Machine::getVariable(Context& cx, const std::string& name) {
     return get(clipValue(*t), var);
   }
   std::string k = key(name);
-  if (k == "this") return cx.self;
-  if (k == "_root" || isLevel(k)) return clipValue(stage_.root());
-  if (k == "_global") return Value::of(global);
-  if (k == "_parent") {
+  // SWF 4 knows none of these names: there they are variables like any other.
+  if (version_ >= 5 && k == "this") return cx.self;
+  if (version_ >= 5 && (k == "_root" || isLevel(k))) return clipValue(stage_.root());
+  if (version_ >= 5 && k == "_global") return Value::of(global);
+  if (version_ >= 5 && k == "_parent") {
     Node* t = cx.current();
     return t && t->parent ? clipValue(*t->parent) : Value();
   }
@@ -521,6 +525,8 @@ std::string Machine::toString(const Value& v) {
     case Value::Type::Null:
       return "null";
     case Value::Type::Boolean:
+      // SWF 4 has no boolean type of its own to show: its comparisons read as 1 and 0.
+      if (version_ < 5) return v.boolean ? "1" : "0";
       return v.boolean ? "true" : "false";
     case Value::Type::Number:
       return numberToString(v.number);

@@ -114,26 +114,45 @@ struct Placed {
 
 }  // namespace
 
+// A white field with a black one-pixel frame. Where the field stands upright, the frame's lines
+// take the pixels just right of and below its edges, as Flash draws one-pixel lines.
+void Renderer::drawBorder(const swf::Rect& b, const swf::Matrix& m, const swf::ColorTransform& cx,
+                          Surface& out) {
+  auto box = [](double x0, double y0, double x1, double y1, std::uint32_t fill,
+                std::uint32_t line) {
+    swf::Path p;
+    p.fill1 = fill;
+    p.line = line;
+    p.start = {x0, y0};
+    for (auto pt : {swf::Point{x1, y0}, swf::Point{x1, y1}, swf::Point{x0, y1}, swf::Point{x0, y0}})
+      p.segments.push_back({{}, pt, false});
+    return p;
+  };
+  swf::Layer field;
+  field.fills.push_back(swf::FillStyle{});
+  field.fills.back().color = {255, 255, 255, 255};
+  field.paths.push_back(box(b.xMin, b.yMin, b.xMax, b.yMax, 1, 0));
+  drawFills(field, m, cx, out);
+  swf::Layer frame;
+  frame.lines.push_back(swf::LineStyle{20, {0, 0, 0, 255}});
+  if (std::fabs(m.b) < 1e-9 && std::fabs(m.c) < 1e-9) {
+    double x0 = m.x(b.xMin, b.yMin), y0 = m.y(b.xMin, b.yMin), x1 = m.x(b.xMax, b.yMax),
+           y1 = m.y(b.xMax, b.yMax);
+    auto px = [](double v) { return std::floor(v + 0.5) + 0.5; };
+    frame.lines.back().width = 1;  // one pixel, since it is drawn in pixels
+    frame.paths.push_back(box(px(std::min(x0, x1)), px(std::min(y0, y1)), px(std::max(x0, x1)),
+                              px(std::max(y0, y1)), 0, 1));
+    drawLines(frame, swf::Matrix{}, cx, out);
+  } else {
+    frame.paths.push_back(box(b.xMin, b.yMin, b.xMax, b.yMax, 0, 1));
+    drawLines(frame, m, cx, out);
+  }
+}
+
 void Renderer::drawEditText(const player::Node& node, const swf::EditText& def,
                             const swf::Matrix& m, const swf::ColorTransform& cx, Surface& out) {
   const swf::Rect& b = def.bounds;
-  if (def.border) {
-    swf::Layer box;
-    box.fills.push_back(swf::FillStyle{});
-    box.fills.back().color = {255, 255, 255, 255};
-    box.lines.push_back(swf::LineStyle{20, {0, 0, 0, 255}});
-    swf::Path p;
-    p.fill1 = 1;
-    p.line = 1;
-    p.start = {double(b.xMin), double(b.yMin)};
-    for (auto pt :
-         {swf::Point{double(b.xMax), double(b.yMin)}, swf::Point{double(b.xMax), double(b.yMax)},
-          swf::Point{double(b.xMin), double(b.yMax)}, swf::Point{double(b.xMin), double(b.yMin)}})
-      p.segments.push_back({{}, pt, false});
-    box.paths.push_back(p);
-    drawFills(box, m, cx, out);
-    drawLines(box, m, cx, out);
-  }
+  if (def.border) drawBorder(b, m, cx, out);
   const swf::Character* c = def.fontId ? movie_.find(def.fontId) : nullptr;
   const swf::Font* font = c ? std::get_if<swf::Font>(c) : nullptr;
   bool embedded = def.useOutlines && font && !font->glyphs.empty();
@@ -181,6 +200,8 @@ void Renderer::drawEditText(const player::Node& node, const swf::EditText& def,
     const swf::Shape* shape = nullptr;
     double advance = size * 0.5;
     if (embedded) {
+      // A character the embedded font lacks takes no room.
+      advance = 0;
       std::uint32_t code = fontCode(ch.code, *font, version);
       auto it = std::find(font->codes.begin(), font->codes.end(), code);
       if (it != font->codes.end()) {

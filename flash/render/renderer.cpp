@@ -2,6 +2,7 @@
 
 #include <agg_color_rgba.h>
 #include <agg_conv_stroke.h>
+#include <agg_conv_transform.h>
 #include <agg_path_storage.h>
 #include <agg_rasterizer_compound_aa.h>
 #include <agg_rasterizer_scanline_aa.h>
@@ -210,7 +211,8 @@ class Fills {
         p.kind = Kind::Bitmap;
         p.bitmap = b;
         p.repeat = f.repeat;
-        p.smooth = f.smooth;
+        // Smoothing of bitmap fills came with SWF 8; earlier movies show their pixels.
+        p.smooth = f.smooth && movie.header.version >= 8;
         p.inverse = (m * f.matrix).inverse();
         p.cx = cx;
         p.plainColors = cx.identity();
@@ -307,12 +309,14 @@ class Fills {
   std::vector<Prepared> prepared_;
 };
 
-// Quadratic curves become lines within a tenth of a pixel.
+// Quadratic curves become lines within `tolerance` (a tenth of a pixel where drawn).
 template <class Sink>
-void flattenQuad(Sink& sink, double x0, double y0, double cx, double cy, double x1, double y1) {
+void flattenQuad(Sink& sink, double tolerance, double x0, double y0, double cx, double cy,
+                 double x1, double y1) {
+  // n chords stay within |p0 - 2c + p1| / (8 n^2) of the curve.
   double dx = x0 - 2 * cx + x1, dy = y0 - 2 * cy + y1;
   double dd = std::sqrt(dx * dx + dy * dy);
-  int n = std::clamp(int(std::ceil(std::sqrt(dd / 0.8))), 1, 256);
+  int n = std::clamp(int(std::ceil(std::sqrt(dd / (8 * tolerance)))), 1, 256);
   for (int i = 1; i <= n; ++i) {
     double t = double(i) / n, u = 1 - t;
     sink(u * u * x0 + 2 * u * t * cx + t * t * x1, u * u * y0 + 2 * u * t * cy + t * t * y1);
@@ -321,13 +325,14 @@ void flattenQuad(Sink& sink, double x0, double y0, double cx, double cy, double 
 
 // Calls move(x, y) then line(x, y) for each flattened vertex of the path through m.
 template <class Move, class Line>
-void walkPath(const swf::Path& path, const swf::Matrix& m, Move move, Line line) {
+void walkPath(const swf::Path& path, const swf::Matrix& m, double tolerance, Move move, Line line) {
   double x = m.x(path.start.x, path.start.y), y = m.y(path.start.x, path.start.y);
   move(x, y);
   for (const auto& s : path.segments) {
     double tx = m.x(s.to.x, s.to.y), ty = m.y(s.to.x, s.to.y);
     if (s.curve) {
-      flattenQuad(line, x, y, m.x(s.control.x, s.control.y), m.y(s.control.x, s.control.y), tx, ty);
+      flattenQuad(line, tolerance, x, y, m.x(s.control.x, s.control.y),
+                  m.y(s.control.x, s.control.y), tx, ty);
     } else {
       line(tx, ty);
     }
@@ -387,7 +392,8 @@ void Renderer::render(const Node& root, swf::Rgba background, Canvas& canvas) {
   out.canvas = &canvas;
   out.width = canvas.width;
   out.height = canvas.height;
-  drawChildren(root, stageMatrix(canvas.width, canvas.height), swf::ColorTransform{}, out, 0);
+  // Scripts may move and tint the main movie itself.
+  drawChildren(root, stageMatrix(canvas.width, canvas.height) * root.matrix, root.cxform, out, 0);
 }
 
 void Renderer::drawChildren(const Node& parent, const swf::Matrix& m, const swf::ColorTransform& cx,
@@ -473,7 +479,7 @@ void Renderer::drawFills(const swf::Layer& layer, const swf::Matrix& m,
     if (left < 0 && right < 0) continue;
     ras.styles(left, right);
     walkPath(
-        path, m, [&](double x, double y) { ras.move_to_d(x, y); },
+        path, m, 0.1, [&](double x, double y) { ras.move_to_d(x, y); },
         [&](double x, double y) { ras.line_to_d(x, y); });
     any = true;
   }
@@ -491,16 +497,24 @@ void Renderer::drawFills(const swf::Layer& layer, const swf::Matrix& m,
 void Renderer::drawLines(const swf::Layer& layer, const swf::Matrix& m,
                          const swf::ColorTransform& cx, Surface& out) {
   if (layer.lines.empty()) return;
-  // Line widths scale with the object; below a pixel they stay a pixel wide (hairlines).
+  // Lines are stroked in the shape's own space and then transformed, so that a stretched shape
+  // has stretched lines, as in Flash. Lines of a pixel or less (hairlines among them) stay a
+  // pixel wide.
   double scale = std::sqrt(std::fabs(m.determinant()));
+  double stretch = std::sqrt(std::max(m.a * m.a + m.b * m.b, m.c * m.c + m.d * m.d));
+  if (!(scale > 0) || !(stretch > 0)) return;
   for (std::size_t style = 1; style <= layer.lines.size(); ++style) {
+    const swf::LineStyle& ls = layer.lines[style - 1];
+    bool thin = ls.width * scale <= 1.5;
+    const swf::Matrix space = thin ? m : swf::Matrix{};
+    double tolerance = thin ? 0.1 : 0.1 / stretch;
     agg::path_storage polylines;
     bool any = false;
     for (const auto& path : layer.paths) {
       if (path.line != style || path.segments.empty()) continue;
       double sx = 0, sy = 0, lx = 0, ly = 0;
       walkPath(
-          path, m,
+          path, space, tolerance,
           [&](double x, double y) {
             polylines.move_to(x, y);
             sx = lx = x, sy = ly = y;
@@ -513,17 +527,19 @@ void Renderer::drawLines(const swf::Layer& layer, const swf::Matrix& m,
       any = true;
     }
     if (!any) continue;
-    const swf::LineStyle& ls = layer.lines[style - 1];
-    double width = std::max(1.0, ls.width * scale);
     agg::conv_stroke<agg::path_storage> stroke(polylines);
-    stroke.width(width);
+    stroke.width(thin ? std::max(1.0, ls.width * scale) : double(ls.width));
     stroke.line_join(agg::round_join);
     stroke.line_cap(agg::round_cap);
+    stroke.approximation_scale(thin ? 1.0 : stretch);
+    agg::trans_affine toCanvas =
+        thin ? agg::trans_affine() : agg::trans_affine(m.a, m.b, m.c, m.d, m.tx, m.ty);
+    agg::conv_transform<agg::conv_stroke<agg::path_storage>> placed(stroke, toCanvas);
     auto& ras = agg_->scanline;
     ras.reset();
     ras.clip_box(0, 0, out.width, out.height);
     ras.filling_rule(agg::fill_non_zero);
-    ras.add_path(stroke);
+    ras.add_path(placed);
     agg::rgba8 color =
         out.building ? agg::rgba8(255, 255, 255, 255) : premultiplied(cx.apply(ls.color));
     if (out.building) {
@@ -555,7 +571,7 @@ void Renderer::drawGlyphs(const std::vector<PlacedGlyph>& glyphs, swf::Rgba colo
         if (!path.fill0 && !path.fill1) continue;
         ras.styles(path.fill0 ? 0 : -1, path.fill1 ? 0 : -1);
         walkPath(
-            path, g.matrix, [&](double x, double y) { ras.move_to_d(x, y); },
+            path, g.matrix, 0.1, [&](double x, double y) { ras.move_to_d(x, y); },
             [&](double x, double y) { ras.line_to_d(x, y); });
         any = true;
       }

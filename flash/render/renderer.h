@@ -56,6 +56,8 @@ class Renderer {
                 Surface& out);
   void drawEditText(const player::Node& node, const swf::EditText& def, const swf::Matrix& m,
                     const swf::ColorTransform& cx, Surface& out);
+  void drawBorder(const swf::Rect& bounds, const swf::Matrix& m, const swf::ColorTransform& cx,
+                  Surface& out);
   void drawBitmap(std::uint16_t id, const swf::Bitmap& bitmap, const swf::Matrix& m,
                   const swf::ColorTransform& cx, Surface& out);
 

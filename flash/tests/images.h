@@ -19,9 +19,11 @@ bool readPng(const std::string& path, Image& image);
 bool writePng(const std::string& path, const Image& image);
 
 struct Comparison {
-  std::size_t outliers = 0;  // pixels with a channel off by more than the tolerance
-  int largest = 0;           // the largest channel difference anywhere
-  Image difference;          // the expected picture greyed, outliers in red
+  // Pixels with a channel off by more than the tolerance whose colour is also outside the range
+  // of colours the other picture has within one pixel (so that anti-aliased edges pass).
+  std::size_t outliers = 0;
+  int largest = 0;   // the largest channel difference anywhere
+  Image difference;  // the expected picture greyed, outliers in red
 };
 
 // Both images must have the same size (outliers = every pixel otherwise).

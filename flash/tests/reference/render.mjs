@@ -174,7 +174,7 @@ async function renderCaseOnce(browser, port, dir) {
     await page.clock.install({ time: 0 });
     await page.clock.pauseAt(1000);
     await page.goto(`http://127.0.0.1:${port}/`);
-    await page.evaluate(async ({ name, width, height }) => {
+    await page.evaluate(async ({ name, width, height, rate }) => {
       window.traces = [];
       const player = window.RufflePlayer.newest().createPlayer();
       player.id = 'player';
@@ -186,9 +186,12 @@ async function renderCaseOnce(browser, port, dir) {
         url: `/case/${name}/test.swf`, base: `/case/${name}/`, autoplay: 'on', splashScreen: false,
         letterbox: 'off', preferredRenderer: 'webgl', quality: 'high', scale: 'exactfit',
         allowNetworking: 'all', unmuteOverlay: 'hidden', contextMenu: 'off',
+        // The browser shows at most 60 frames a second: faster movies are slowed to that, so
+        // that every tick can be seen (movies that read getTimer() then run differently).
+        ...(rate > 60 ? { frameRate: 60 } : {}),
       });
       player.ruffle().traceObserver = (line) => window.traces.push(line);
-    }, { name, width, height });
+    }, { name, width, height, rate });
     const ticks = () => page.evaluate(() => {
       let k = 0;
       for (const t of window.traces) if (t.startsWith('\u0001tick ')) k = parseInt(t.slice(6), 10);
