@@ -9,7 +9,8 @@
 //   known_failure = yes   the case is expected to fail; a pass is reported as an error
 //   goto = yes            the frames reached with gotoFrame() must match as well
 //
-// A frame that fails writes actual-NNNN.png and diff-NNNN.png (outliers red) to
+// Where reference.txt lists the trace lines the reference printed, the engine must print the
+// same. A frame that fails writes actual-NNNN.png and diff-NNNN.png (outliers red) to
 // FLASH_REGRESS_OUT/<case>/; every case writes its summary.txt there.
 #include <gtest/gtest.h>
 
@@ -122,6 +123,8 @@ TEST_P(Regression, MatchesTheOutsideRenderer) {
   ASSERT_TRUE(flashtest::readPng((dir / frameName("expected", c.frames.front())).string(), first))
       << name << ": no expected picture of frame " << c.frames.front();
   flash::Player play(first.width, first.height), jump(first.width, first.height);
+  std::vector<std::string> traced;
+  play.setTraceHandler([&](const std::string& line) { traced.push_back(line); });
   ASSERT_TRUE(play.load((dir / "test.swf").string()).ok());
   ASSERT_TRUE(jump.load((dir / "test.swf").string()).ok());
 
@@ -157,6 +160,17 @@ TEST_P(Regression, MatchesTheOutsideRenderer) {
           (out / frameName(std::string(kind) == "goto" ? "goto-diff" : "diff", f)).string(),
           cmp.difference);
     }
+  }
+  // The trace lines the reference printed up to the last frame compared, when it made them.
+  std::vector<std::string> referenceTraces;
+  std::ifstream reference(dir / "reference.txt");
+  for (std::string line; std::getline(reference, line);)
+    if (line.rfind("trace = ", 0) == 0) referenceTraces.push_back(line.substr(8));
+  if (fs::exists(dir / "reference.txt") && traced != referenceTraces) {
+    pass = false;
+    problems << "trace lines differ from the reference's (" << traced.size() << " printed, "
+             << referenceTraces.size() << " expected)\n";
+    summary << name << " traces FAIL\n";
   }
   std::ofstream(out / "summary.txt") << summary.str() << (c.knownFailure ? "known failure\n" : "");
   std::cout << summary.str();
