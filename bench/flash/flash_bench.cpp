@@ -39,16 +39,23 @@ std::vector<std::uint8_t> movie() {
   m.background({230, 240, 250});
   M grad;
   grad.a = grad.d = 3000.0 / 32768;
-  m.add(DefineShape3, withShapeId(1, circle(3, Fill::gradient(0x12, grad, {{0, {255, 255, 200}}, {160, {255, 120, 0}}, {255, {120, 0, 0, 0}}}),
-                                          Line{60, {80, 0, 0}}, 1500)));
+  m.add(DefineShape3,
+        withShapeId(1,
+                    circle(3,
+                           Fill::gradient(
+                               0x12, grad,
+                               {{0, {255, 255, 200}}, {160, {255, 120, 0}}, {255, {120, 0, 0, 0}}}),
+                           Line{60, {80, 0, 0}}, 1500)));
   M lin;
   lin.a = lin.d = 4000.0 / 32768;
-  ShapeWriter bar(3, {Fill::gradient(0x10, lin, {{0, {0, 80, 200}}, {255, {0, 200, 120}}})}, {Line{40, {0, 0, 0}}});
+  ShapeWriter bar(3, {Fill::gradient(0x10, lin, {{0, {0, 80, 200}}, {255, {0, 200, 120}}})},
+                  {Line{40, {0, 0, 0}}});
   bar.move(-2000, -600, -1, 1, 1).rect(-2000, -600, 2000, 600);
   m.add(DefineShape3, defineShape(2, -2000, 2000, -600, 600, bar.finish()));
   std::vector<Color> px;
   for (int y = 0; y < 48; ++y)
-    for (int x = 0; x < 64; ++x) px.push_back({std::uint8_t(x * 4), std::uint8_t(y * 5), std::uint8_t((x ^ y) * 4), 255});
+    for (int x = 0; x < 64; ++x)
+      px.push_back({std::uint8_t(x * 4), std::uint8_t(y * 5), std::uint8_t((x ^ y) * 4), 255});
   m.add(DefineBitsLossless, defineBitsLossless(3, 5, 64, 48, px, false));
   M bm;
   bm.a = bm.d = 40;
@@ -60,7 +67,10 @@ std::vector<std::uint8_t> movie() {
   for (int f = 0; f < 6; ++f) {
     Place p;
     p.depth = 1, p.hasMatrix = true, p.matrix.tx = f * 200, p.matrix.ty = (f % 2) * 100;
-    if (f == 0) p.id = 5; else p.move = true;
+    if (f == 0)
+      p.id = 5;
+    else
+      p.move = true;
     walk.add(PlaceObject2, placeObject2(p)).showFrame();
   }
   m.add(DefineSprite, walk.finish(6));
@@ -70,7 +80,8 @@ std::vector<std::uint8_t> movie() {
   FontLayout layout{820, 200, 0, {760}};
   m.add(DefineFont2, defineFont2(7, "H", {g.finish()}, {'H'}, &layout));
   TextRecord run;
-  run.font = 7, run.hasColor = true, run.color = {20, 20, 20}, run.hasX = true, run.hasY = true, run.y = 700, run.height = 700;
+  run.font = 7, run.hasColor = true, run.color = {20, 20, 20}, run.hasX = true, run.hasY = true,
+  run.y = 700, run.height = 700;
   for (int i = 0; i < 12; ++i) run.glyphs.push_back({0, 540});
   m.add(DefineText, defineText(8, 1, {0, 7000, 0, 800}, M{}, {run}));
   m.add(PlaceObject2, place(8, 10, M{1, 0, 0, 1, 400, 7200}));
@@ -79,7 +90,10 @@ std::vector<std::uint8_t> movie() {
     auto at = [&](int depth, int id, M mtx) {
       Place p;
       p.depth = depth, p.hasMatrix = true, p.matrix = mtx;
-      if (f == 0) p.id = id; else p.move = true;
+      if (f == 0)
+        p.id = id;
+      else
+        p.move = true;
       m.add(PlaceObject2, placeObject2(p));
     };
     at(1, 4, M{1 + t, 0, 0, 1 + t, 6000, 1000});
@@ -118,12 +132,16 @@ void BM_PlayAndRender100Frames(benchmark::State& state) {
     }
     benchmark::DoNotOptimize(rgb.data());
   }
-  state.counters["frames_per_s"] = benchmark::Counter(double(kFrames) * double(state.iterations()), benchmark::Counter::kIsRate);
-  state.counters["times_movie_rate"] =
-      benchmark::Counter(double(kFrames) * double(state.iterations()) / kRate, benchmark::Counter::kIsRate);
+  state.counters["frames_per_s"] =
+      benchmark::Counter(double(kFrames) * double(state.iterations()), benchmark::Counter::kIsRate);
+  state.counters["times_movie_rate"] = benchmark::Counter(
+      double(kFrames) * double(state.iterations()) / kRate, benchmark::Counter::kIsRate);
   reportMemory(state);
 }
-BENCHMARK(BM_PlayAndRender100Frames)->Args({176, 208})->Args({640, 480})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PlayAndRender100Frames)
+    ->Args({176, 208})
+    ->Args({640, 480})
+    ->Unit(benchmark::kMillisecond);
 
 // The animation module's way: gotoFrame(1), gotoFrame(1 + step), ... with a step of 4.
 void BM_GotoEveryFourthFrame(benchmark::State& state) {

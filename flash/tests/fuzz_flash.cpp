@@ -20,7 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   player.render(rgb.data(), player.rowStride());
   for (int i = 0; i < 3; ++i) {
     player.nextFrame();
-    player.render(rgb.data(), player.rowStride(), i % 2 ? flash::PixelOrder::BGR : flash::PixelOrder::RGB);
+    player.render(rgb.data(), player.rowStride(),
+                  i % 2 ? flash::PixelOrder::BGR : flash::PixelOrder::RGB);
   }
   player.gotoFrame(player.frameCount());
   player.gotoFrame(2);

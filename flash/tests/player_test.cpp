@@ -13,7 +13,8 @@ namespace {
 
 // A 100 x 100 movie: a red square at depth 1 that moves 10 pixels right each frame (frames
 // 1..n), and a sprite that walks a blue square down within its own 3 frames.
-std::vector<std::uint8_t> walker(int frames, const std::vector<std::vector<std::uint8_t>>& frameActions = {}) {
+std::vector<std::uint8_t> walker(int frames,
+                                 const std::vector<std::vector<std::uint8_t>>& frameActions = {}) {
   MovieWriter m(5, 100, 100);
   m.background({255, 255, 255});
   ShapeWriter red(1, {Fill::solid({255, 0, 0})}, {});
@@ -26,7 +27,10 @@ std::vector<std::uint8_t> walker(int frames, const std::vector<std::vector<std::
   for (int f = 0; f < 3; ++f) {
     Place p;
     p.depth = 1, p.hasMatrix = true, p.matrix.ty = f * 400;
-    if (f == 0) p.id = 2; else p.move = true;
+    if (f == 0)
+      p.id = 2;
+    else
+      p.move = true;
     s.add(PlaceObject2, placeObject2(p)).showFrame();
   }
   m.add(DefineSprite, s.finish(3));
@@ -57,7 +61,9 @@ const std::uint8_t* pixel(const std::vector<std::uint8_t>& rgb, int width, int x
   return &rgb[(std::size_t(y) * std::size_t(width) + std::size_t(x)) * 3];
 }
 
-bool isColor(const std::uint8_t* p, int r, int g, int b) { return p[0] == r && p[1] == g && p[2] == b; }
+bool isColor(const std::uint8_t* p, int r, int g, int b) {
+  return p[0] == r && p[1] == g && p[2] == b;
+}
 
 std::vector<std::uint8_t> stopAction() {
   Actions a;
@@ -68,7 +74,8 @@ std::vector<std::uint8_t> stopAction() {
 TEST(Navigation, GotoGivesTheSamePictureWhicheverFrameItCameFrom) {
   auto bytes = walker(6);
   flash::Player direct(100, 100), stepped(100, 100), back(100, 100), played(100, 100);
-  for (auto* p : {&direct, &stepped, &back, &played}) ASSERT_TRUE(p->load(bytes.data(), bytes.size()).ok());
+  for (auto* p : {&direct, &stepped, &back, &played})
+    ASSERT_TRUE(p->load(bytes.data(), bytes.size()).ok());
   ASSERT_TRUE(direct.gotoFrame(5));
   for (int f : {2, 3, 4, 5}) ASSERT_TRUE(stepped.gotoFrame(f));
   ASSERT_TRUE(back.gotoFrame(6));
@@ -243,11 +250,11 @@ TEST(BadInput, AnEndlessActionLoopEndsAtTheStepBudget) {
 
 TEST(BadInput, JumpsOutOfTheBlockAndUnknownActionsAreHarmless) {
   Actions a;
-  a.op(0x77).op(0x78);                             // not actions of any version
-  a.record(0xe0, {1, 2, 3});                       // an unknown action with a payload
-  a.push("x").push(1).op(0x1d).jump(30000);        // far past the end
+  a.op(0x77).op(0x78);                       // not actions of any version
+  a.record(0xe0, {1, 2, 3});                 // an unknown action with a payload
+  a.push("x").push(1).op(0x1d).jump(30000);  // far past the end
   Actions b;
-  b.jump(-30000);                                  // before the start
+  b.jump(-30000);  // before the start
   Actions c;
   c.push("y").push(2).op(0x1d);
   auto bytes = walker(3, {a.finish(), b.finish(), c.finish()});
@@ -266,7 +273,9 @@ TEST(BadInput, RecursiveSpritesStopAtTheNestingLimit) {
   red.move(0, 0, -1, 1).rect(0, 0, 100, 100);
   m.add(DefineShape, defineShape(1, 0, 100, 0, 100, red.finish()));
   SpriteWriter s;
-  s.add(PlaceObject2, place(1, 1)).add(PlaceObject2, place(5, 2, M{0.9, 0, 0, 0.9, 40, 40})).showFrame();
+  s.add(PlaceObject2, place(1, 1))
+      .add(PlaceObject2, place(5, 2, M{0.9, 0, 0, 0.9, 40, 40}))
+      .showFrame();
   m.add(DefineSprite, s.finish(5));
   m.add(PlaceObject2, place(5, 1)).showFrame();
   auto bytes = m.bytes();

@@ -3,7 +3,12 @@
 // format, fonts and texts, and what the reader does with damaged input.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
 
 #include "flash/reader/movie.h"
 #include "flash/reader/parse.h"
@@ -487,3 +492,77 @@ TEST(Timeline, RecordBudgetStopsAFileThatExpandsTooMuch) {
 }
 
 }  // namespace
+
+// ---- Against an independent parser
+
+namespace cross {
+
+std::string run(const std::string& command) {
+  std::string out;
+  FILE* p = popen(command.c_str(), "r");
+  if (!p) return out;
+  char buf[4096];
+  std::size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  pclose(p);
+  return out;
+}
+
+std::string fmt(double v) {
+  char b[32];
+  std::snprintf(b, sizeof b, "%.0f", v);
+  return b;
+}
+
+// Our reader's edges of one shape, in the listing format of yaswfp_shapes.py.
+std::string listing(std::uint16_t id, const swf::Shape& s) {
+  std::string out = "shape " + std::to_string(id) + "\n";
+  for (const auto& layer : s.layers)
+    for (const auto& path : layer.paths) {
+      swf::Point from = path.start;
+      for (const auto& seg : path.segments) {
+        if (seg.curve)
+          out += "curve " + fmt(from.x) + " " + fmt(from.y) + " " + fmt(seg.control.x) + " " +
+                 fmt(seg.control.y) + " " + fmt(seg.to.x) + " " + fmt(seg.to.y) + "\n";
+        else
+          out += "edge " + fmt(from.x) + " " + fmt(from.y) + " " + fmt(seg.to.x) + " " +
+                 fmt(seg.to.y) + "\n";
+        from = seg.to;
+      }
+    }
+  return out;
+}
+
+}  // namespace cross
+
+TEST(Independent, ShapeEdgesAgreeWithYaswfp) {
+  namespace fs = std::filesystem;
+  const fs::path regress = fs::path(HV_SOURCE_DIR) / "flash" / "tests" / "regress";
+  const std::string script =
+      (fs::path(HV_SOURCE_DIR) / "flash" / "tests" / "yaswfp_shapes.py").string();
+  int files = 0, shapes = 0;
+  for (auto& e : fs::directory_iterator(regress)) {
+    fs::path swfFile = e.path() / "test.swf";
+    if (!fs::exists(swfFile)) continue;
+    std::string theirs =
+        cross::run("/usr/bin/python3 '" + script + "' '" + swfFile.string() + "' 2>/dev/null");
+    std::ifstream in(swfFile, std::ios::binary);
+    std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                                    std::istreambuf_iterator<char>());
+    auto m = read(bytes);
+    std::string ours;
+    std::istringstream lines(theirs);
+    for (std::string line; std::getline(lines, line);) {
+      if (line.rfind("shape ", 0) != 0) continue;
+      std::uint16_t id = std::uint16_t(std::stoi(line.substr(6)));
+      const swf::Character* c = m->find(id);
+      ASSERT_TRUE(c && std::holds_alternative<swf::Shape>(*c)) << swfFile << " shape " << id;
+      ours += cross::listing(id, std::get<swf::Shape>(*c));
+      ++shapes;
+    }
+    EXPECT_EQ(ours, theirs) << swfFile;
+    ++files;
+  }
+  EXPECT_GT(files, 20);
+  EXPECT_GT(shapes, 100);  // yaswfp must really have run
+}

@@ -32,7 +32,8 @@ int framesToRun(const fs::path& toml) {
   std::string line;
   while (std::getline(in, line)) {
     int n = 0;
-    if (std::sscanf(line.c_str(), "num_frames = %d", &n) == 1 || std::sscanf(line.c_str(), "num_ticks = %d", &n) == 1)
+    if (std::sscanf(line.c_str(), "num_frames = %d", &n) == 1 ||
+        std::sscanf(line.c_str(), "num_ticks = %d", &n) == 1)
       return n;
   }
   return 1;
@@ -67,7 +68,8 @@ TEST_P(Traces, MatchFlashPlayer) {
 
   std::ostringstream diff;
   std::size_t first = 0;
-  while (first < expected.size() && first < actual.size() && expected[first] == actual[first]) ++first;
+  while (first < expected.size() && first < actual.size() && expected[first] == actual[first])
+    ++first;
   bool same = expected == actual;
   if (!same)
     diff << "first difference at line " << first + 1 << ": expected \""
@@ -77,13 +79,16 @@ TEST_P(Traces, MatchFlashPlayer) {
     std::ifstream why(dir / "known-failure");
     std::string reason;
     std::getline(why, reason);
-    EXPECT_FALSE(same) << GetParam() << " is a known failure (" << reason << ") but now matches: remove its known-failure file";
+    EXPECT_FALSE(same) << GetParam() << " is a known failure (" << reason
+                       << ") but now matches: remove its known-failure file";
   } else {
     EXPECT_TRUE(same) << GetParam() << ": " << diff.str();
   }
 }
 
 INSTANTIATE_TEST_SUITE_P(Corpus, Traces, testing::ValuesIn(caseNames()),
-                         [](const testing::TestParamInfo<std::string>& info) { return info.param; });
+                         [](const testing::TestParamInfo<std::string>& info) {
+                           return info.param;
+                         });
 
 }  // namespace
