@@ -1,14 +1,15 @@
 #include "encoder/logopack.h"
 
+#include "encoder/entry.h"
 #include "encoder/formats.h"
 #include "encoder/outputfile.h"
 #include "platform/kernel.h"
 
-using namespace hv::logopack;
+namespace hv::logopack {
 
-HV_EXTERN_C int DoProcess(char* path, const char* format, int width, int height,
-                          const unsigned char* pixels) {
-  auto file = OutputFile::create(path, hv::GetTickCount());
+int processPicture(char* path, const char* format, int width, int height,
+                   const unsigned char* pixels, TickSource ticks) {
+  auto file = OutputFile::create(path, ticks());
   if (!file) return resultCode(EncodeError::CannotCreate);
   // A negative size suits no format, just as a zero one.
   const Picture picture(pixels, size_t(width < 0 ? 0 : width), size_t(height < 0 ? 0 : height));
@@ -17,4 +18,11 @@ HV_EXTERN_C int DoProcess(char* path, const char* format, int width, int height,
   if (!file->write(packMessages(std::get<std::vector<Record>>(encoded))))
     return resultCode(EncodeError::CannotWrite);
   return 0;
+}
+
+}  // namespace hv::logopack
+
+HV_EXTERN_C int DoProcess(char* path, const char* format, int width, int height,
+                          const unsigned char* pixels) {
+  return hv::logopack::processPicture(path, format, width, height, pixels, hv::GetTickCount);
 }

@@ -122,14 +122,10 @@ void LoginDialog::setExpanded(bool expanded) {
   for (int id : kProxyGroup) setVisible(id, expanded);
 }
 
+// The text in the box, whatever is selected: the view puts a chosen item's text there, and a
+// box the user cleared after choosing must not sign in with the item chosen before.
 std::string LoginDialog::idText() const {
-  std::string id = text(kUserId);
-  if (id.empty()) {
-    auto list = items(kUserId);
-    int sel = selection(kUserId);
-    if (sel >= 0 && size_t(sel) < list.size()) id = list[size_t(sel)];
-  }
-  return id;
+  return text(kUserId);
 }
 
 void LoginDialog::takeControls() {

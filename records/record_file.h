@@ -26,7 +26,7 @@
 #include <string_view>
 #include <vector>
 
-#include "service/cipher/session_cipher.h"
+#include "cipher/session_cipher.h"
 
 namespace hv::records {
 

@@ -10,6 +10,8 @@ PACKAGES=(
   # libraries
   libssl-dev libsqlite3-dev sqlite3 libshp-dev libgif-dev libcairo2-dev zlib1g-dev
   libmagick++-6.q16-dev
+  # the Flash engine: AGG's compound rasterizer, bitmap codecs, fonts for device text
+  libagg-dev libjpeg-dev libpng-dev libfreetype-dev libfontconfig-dev fonts-dejavu-core
   qt6-base-dev qt6-translations-l10n libgl-dev fonts-wqy-microhei
   # real peers the tests start on loopback
   dante-server microsocks tinyproxy dnsmasq dnsutils midicsv

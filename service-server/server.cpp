@@ -41,6 +41,12 @@ const char* describe(Status s) {
       return "message packet too large";
     case Status::StoreFailed:
       return "message could not be stored";
+    case Status::Busy:
+      return "too many connections, try again later";
+    case Status::TimedOut:
+      return "request did not arrive in time";
+    case Status::ShuttingDown:
+      return "service is stopping";
   }
   return "unknown status";
 }
@@ -71,6 +77,26 @@ ServiceConfig loadConfig(const std::string& path) {
   num("MaxPacketBytes", c.maxPacketBytes);
   num("MaxConnections", c.maxConnections);
   num("TicketLifetimeSeconds", c.ticketLifetimeSeconds);
+  num("FirstBytesTimeoutMs", c.firstBytesTimeoutMs);
+  num("MaxConnectionsPerPeer", c.maxConnectionsPerPeer);
+  num("AcceptBackoffMs", c.acceptBackoffMs);
+  if (auto v = p.get("service", "SendServers")) {
+    // "host:port" entries separated by commas or blanks.
+    std::string list = *v;
+    for (char& ch : list)
+      if (ch == ',' || ch == ';') ch = ' ';
+    size_t at = 0;
+    while (at < list.size()) {
+      size_t end = list.find(' ', at);
+      if (end == std::string::npos) end = list.size();
+      std::string item = list.substr(at, end - at);
+      at = end + 1;
+      size_t colon = item.rfind(':');
+      if (colon == std::string::npos) continue;
+      int port = svc::parsePort(item.substr(colon + 1));
+      if (port > 0) c.sendServers.push_back({item.substr(0, colon), port});
+    }
+  }
   std::string dir = fs::directoryOf(path);
   while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
   if (c.dataFolder.empty()) c.dataFolder = "service-data";
@@ -79,29 +105,31 @@ ServiceConfig loadConfig(const std::string& path) {
   return c;
 }
 
-// One accepted socket with a deadline for the whole connection.
+// One accepted socket with a deadline for the whole connection, a shorter one for the first
+// bytes, and an eye on the service's stop signal.
 class DeliveryService::Connection {
  public:
-  Connection(int fd, int timeoutMs)
-      : fd_(fd), deadline_(steady_clock::now() + milliseconds(timeoutMs)) {}
+  enum class Failure { None, Closed, TimedOut, Stopped };
+
+  Connection(int fd, int stopFd, const ServiceConfig& config)
+      : fd_(fd),
+        stopFd_(stopFd),
+        deadline_(steady_clock::now() + milliseconds(config.connectionTimeoutMs)),
+        firstDeadline_(steady_clock::now() + milliseconds(std::min(config.firstBytesTimeoutMs,
+                                                                   config.connectionTimeoutMs))) {}
   ~Connection() { ::close(fd_); }
 
-  // False on time-out, error or a peer that closed first. `clean` tells whether the peer closed
-  // before sending anything of this read.
-  bool read(void* buffer, size_t n, bool* clean = nullptr) {
+  // False on time-out, stop, error or a peer that closed first; failure() tells which.
+  bool read(void* buffer, size_t n) {
     auto p = static_cast<uint8_t*>(buffer);
     size_t got = 0;
-    if (clean) *clean = false;
     while (got < n) {
       if (!wait(POLLIN)) return false;
       ssize_t r = ::recv(fd_, p + got, n - got, 0);
-      if (r == 0) {
-        if (clean) *clean = got == 0;
-        return false;
-      }
+      if (r == 0) return fail(Failure::Closed);
       if (r < 0) {
         if (errno == EAGAIN || errno == EINTR) continue;
-        return false;
+        return fail(Failure::Closed);
       }
       got += size_t(r);
     }
@@ -113,13 +141,14 @@ class DeliveryService::Connection {
     return loadBe32(b);
   }
   bool write(std::span<const uint8_t> data) {
+    replied_ = true;
     size_t sent = 0;
     while (sent < data.size()) {
       if (!wait(POLLOUT)) return false;
       ssize_t r = ::send(fd_, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
       if (r < 0) {
         if (errno == EAGAIN || errno == EINTR) continue;
-        return false;
+        return fail(Failure::Closed);
       }
       sent += size_t(r);
     }
@@ -131,26 +160,49 @@ class DeliveryService::Connection {
     ::shutdown(fd_, SHUT_WR);
     return false;
   }
+  // A request's first words arrived: from now on only the whole connection's deadline holds.
+  void started() { firstDeadline_ = deadline_; }
+  // An upload in flight is finished even when the service stops.
+  void finishEvenWhenStopping() { finishing_ = true; }
+  Failure failure() const { return failure_; }
+  bool replied() const { return replied_; }
 
  private:
+  bool fail(Failure f) {
+    failure_ = f;
+    return false;
+  }
   bool wait(short events) {
     for (;;) {
-      auto left = duration_cast<milliseconds>(deadline_ - steady_clock::now()).count();
-      if (left <= 0) return false;
-      pollfd p{fd_, events, 0};
-      int r = ::poll(&p, 1, int(left));
-      if (r > 0) return (p.revents & (events | POLLHUP | POLLERR)) != 0;
-      if (r == 0) return false;
-      if (errno != EINTR) return false;
+      auto until = std::min(deadline_, firstDeadline_);
+      auto left = duration_cast<milliseconds>(until - steady_clock::now()).count();
+      if (left <= 0) return fail(Failure::TimedOut);
+      pollfd p[2] = {{fd_, events, 0}, {stopFd_, POLLIN, 0}};
+      int watched = finishing_ ? 1 : 2;
+      int r = ::poll(p, nfds_t(watched), int(left) + 1);
+      if (r < 0) {
+        if (errno == EINTR) continue;
+        return fail(Failure::Closed);
+      }
+      if (r == 0) continue;  // the deadline check above decides
+      // Bytes that arrived before the stop are read: a request already sent is not cut.
+      if (p[0].revents & events) return true;
+      if (p[0].revents & (POLLHUP | POLLERR | POLLNVAL)) return true;  // recv/send tell
+      if (watched == 2 && p[1].revents) return fail(Failure::Stopped);
     }
   }
   int fd_;
-  steady_clock::time_point deadline_;
+  int stopFd_;
+  steady_clock::time_point deadline_, firstDeadline_;
+  bool finishing_ = false;
+  bool replied_ = false;
+  Failure failure_ = Failure::None;
 };
 
-DeliveryService::DeliveryService(ServiceConfig config, Store& store)
-    : config_(std::move(config)), store_(store) {
+DeliveryService::DeliveryService(ServiceConfig config, Store& store, Clock clock)
+    : config_(std::move(config)), store_(store), clock_(std::move(clock)) {
   if (config_.advertiseHost.empty()) config_.advertiseHost = config_.bindAddress;
+  if (!clock_) clock_ = [] { return steady_clock::now(); };
 }
 
 DeliveryService::~DeliveryService() {
@@ -171,7 +223,7 @@ int listenOn(const std::string& address, int port, int& boundPort, std::string& 
   int one = 1;
   setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
   if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-      ::listen(fd, 128) != 0) {
+      ::listen(fd, 512) != 0) {
     error = "cannot listen on " + address + ":" + std::to_string(port) + ": " + strerror(errno);
     if (fd >= 0) ::close(fd);
     return -1;
@@ -180,6 +232,18 @@ int listenOn(const std::string& address, int port, int& boundPort, std::string& 
   getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
   boundPort = ntohs(a.sin_port);
   return fd;
+}
+
+// The reply command a connection of each role answers first.
+constexpr uint32_t kFirstCommand[3] = {svc::kRegionQuery, svc::kAuthenticate, svc::kTicketQuery};
+
+// Refused connections stay open this long so that the peer reads the status before the close
+// (closing with its request unread would reset the connection and could lose the status).
+constexpr auto kLingerTime = milliseconds(500);
+constexpr size_t kMaxLingering = 256;
+
+bool acceptStarved(int error) {
+  return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
 }
 
 }  // namespace
@@ -193,7 +257,8 @@ bool DeliveryService::start(std::string& error) {
       return false;
     }
   }
-  if (::pipe2(wakePipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
+  if (::pipe2(wakePipe_, O_CLOEXEC | O_NONBLOCK) != 0 ||
+      ::pipe2(stopPipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
     error = "cannot create a pipe";
     stop();
     return false;
@@ -205,77 +270,161 @@ bool DeliveryService::start(std::string& error) {
 void DeliveryService::stop() {
   if (acceptor_.joinable()) {
     char b = 1;
+    (void)!::write(stopPipe_[1], &b, 1);  // never drained: stays readable for every connection
     (void)!::write(wakePipe_[1], &b, 1);
     acceptor_.join();
   }
   for (int& fd : listeners_)
     if (fd >= 0) ::close(std::exchange(fd, -1));
-  for (int& fd : wakePipe_)
-    if (fd >= 0) ::close(std::exchange(fd, -1));
-  std::unique_lock lock(doneMutex_);
-  done_.wait_for(lock, milliseconds(config_.connectionTimeoutMs + 1000),
-                 [this] { return active_.load() == 0; });
+  {
+    // Connections end by their deadlines at the latest, so this wait is bounded.
+    std::unique_lock lock(doneMutex_);
+    done_.wait(lock, [this] { return active_.load() == 0; });
+  }
+  for (int* pipe : {wakePipe_, stopPipe_})
+    for (int i = 0; i < 2; ++i)
+      if (pipe[i] >= 0) ::close(std::exchange(pipe[i], -1));
 }
 
 void DeliveryService::acceptLoop() {
-  pollfd fds[4] = {{listeners_[0], POLLIN, 0},
-                   {listeners_[1], POLLIN, 0},
-                   {listeners_[2], POLLIN, 0},
-                   {wakePipe_[0], POLLIN, 0}};
+  using Lingering = std::vector<std::pair<int, steady_clock::time_point>>;
+  Lingering lingering;
+  steady_clock::time_point backoffUntil{};
+  std::vector<pollfd> fds;
   for (;;) {
-    if (::poll(fds, 4, -1) < 0) {
-      if (errno == EINTR) continue;
-      return;
+    auto now = steady_clock::now();
+    bool backingOff = now < backoffUntil;
+    fds.assign({{wakePipe_[0], POLLIN, 0}});
+    if (!backingOff)
+      for (int role = 0; role < 3; ++role) fds.push_back({listeners_[role], POLLIN, 0});
+    for (auto& [fd, until] : lingering) fds.push_back({fd, POLLIN, 0});
+    int timeout = -1;
+    auto nearest = backingOff ? backoffUntil : steady_clock::time_point::max();
+    for (auto& [fd, until] : lingering) nearest = std::min(nearest, until);
+    if (nearest != steady_clock::time_point::max())
+      timeout = int(std::max<int64_t>(0, duration_cast<milliseconds>(nearest - now).count()) + 1);
+    if (::poll(fds.data(), fds.size(), timeout) < 0 && errno != EINTR) break;
+    if (fds[0].revents) break;
+
+    // Drain and close refused connections whose peer finished or whose time is up.
+    now = steady_clock::now();
+    size_t first = backingOff ? 1 : 4;
+    for (size_t i = 0; i < lingering.size(); ++i) {
+      auto& [fd, until] = lingering[i];
+      bool done = now >= until;
+      if (fds[first + i].revents) {
+        uint8_t sink[512];
+        ssize_t r = ::recv(fd, sink, sizeof sink, 0);
+        if (r == 0 || (r < 0 && errno != EAGAIN && errno != EINTR)) done = true;
+      }
+      if (done) {
+        ::close(fd);
+        fd = -1;
+      }
     }
-    if (fds[3].revents) return;
+    std::erase_if(lingering, [](const auto& l) { return l.first < 0; });
+    if (backingOff) continue;
+
     for (int role = 0; role < 3; ++role) {
-      if (!(fds[role].revents & POLLIN)) continue;
-      int fd = ::accept4(listeners_[role], nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-      if (fd < 0) continue;
-      if (active_.load() >= config_.maxConnections) {
-        ::close(fd);  // over the limit: refused at once, the others are not slowed
+      if (!(fds[1 + role].revents & POLLIN)) continue;
+      sockaddr_in peer{};
+      socklen_t len = sizeof peer;
+      int fd = ::accept4(listeners_[role], reinterpret_cast<sockaddr*>(&peer), &len,
+                         SOCK_NONBLOCK | SOCK_CLOEXEC);
+      if (fd < 0) {
+        if (acceptStarved(errno)) {
+          // Out of descriptors: the pending connection stays in the backlog; try again later
+          // instead of waking up for it at once.
+          ++acceptFailures_;
+          backoffUntil = steady_clock::now() + milliseconds(config_.acceptBackoffMs);
+          break;
+        }
         continue;
       }
-      int one = 1;
-      setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-      ++active_;
-      try {
-        std::thread([this, role, fd] {
-          serve(Role(role), fd);
-          std::lock_guard lock(doneMutex_);
-          --active_;
-          done_.notify_all();
-        }).detach();
-      } catch (const std::system_error&) {
-        ::close(fd);
-        --active_;
+      uint32_t address = peer.sin_family == AF_INET ? ntohl(peer.sin_addr.s_addr) : 0;
+      {
+        std::lock_guard lock(doneMutex_);
+        bool full = active_.load() >= config_.maxConnections ||
+                    perPeer_[address] >= config_.maxConnectionsPerPeer;
+        if (perPeer_[address] == 0 && full) perPeer_.erase(address);
+        if (!full) {
+          ++active_;
+          ++perPeer_[address];
+        } else {
+          refuseAtAccept(role, fd, lingering);
+          continue;
+        }
       }
+      admit(role, fd, address);
     }
+  }
+  for (auto& [fd, until] : lingering) ::close(fd);
+}
+
+void DeliveryService::refuseAtAccept(
+    int role, int fd, std::vector<std::pair<int, steady_clock::time_point>>& lingering) {
+  auto reply = svc::statusReply(kFirstCommand[role], int32_t(Status::Busy));
+  (void)!::send(fd, reply.data(), reply.size(), MSG_NOSIGNAL);
+  ::shutdown(fd, SHUT_WR);
+  if (lingering.size() >= kMaxLingering) {
+    ::close(fd);
+    return;
+  }
+  lingering.emplace_back(fd, steady_clock::now() + kLingerTime);
+}
+
+void DeliveryService::admit(int role, int fd, uint32_t peer) {
+  int one = 1;
+  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  auto release = [this, peer] {
+    std::lock_guard lock(doneMutex_);
+    --active_;
+    if (--perPeer_[peer] <= 0) perPeer_.erase(peer);
+    done_.notify_all();
+  };
+  try {
+    std::thread([this, role, fd, release] {
+      serve(Role(role), fd);
+      release();
+    }).detach();
+  } catch (const std::system_error&) {
+    ::close(fd);
+    release();
   }
 }
 
 void DeliveryService::serve(Role role, int fd) {
-  Connection c(fd, config_.connectionTimeoutMs);
+  Connection c(fd, stopPipe_[0], config_);
+  uint32_t expected = kFirstCommand[role];
   // The send server answers a ticket query and then the upload on the same connection.
   for (int request = 0; request < 2; ++request) {
-    uint8_t b[4];
-    bool clean = false;
-    if (!c.read(b, 4, &clean)) return;
-    uint32_t length = loadBe32(b);
-    auto command = c.word();
-    if (!command) return;
+    auto length = c.word();
+    auto command = length ? c.word() : std::nullopt;
+    if (!command) {
+      // Tell a peer that is still there why it is being closed.
+      auto f = c.failure();
+      if (f == Connection::Failure::TimedOut || f == Connection::Failure::Stopped) {
+        auto s = f == Connection::Failure::TimedOut ? Status::TimedOut : Status::ShuttingDown;
+        auto reply = svc::statusReply(expected, int32_t(s));
+        (void)!::send(fd, reply.data(), reply.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        ::shutdown(fd, SHUT_WR);
+      }
+      return;
+    }
+    c.started();
     bool keep = false;
     if (role == Region && *command == svc::kRegionQuery)
-      keep = region(c, length);
+      keep = region(c, *length);
     else if (role == Auth && *command == svc::kAuthenticate)
-      keep = authenticate(c, length);
+      keep = authenticate(c, *length);
     else if (role == Send && *command == svc::kTicketQuery)
-      keep = ticket(c, length);
+      keep = ticket(c, *length);
     else if (role == Send && *command == svc::kMessageUpload)
-      keep = upload(c, length);
+      keep = upload(c, *length);
     else
       c.refuse(*command, Status::BadRequest);
     if (!keep || role != Send) return;
+    expected = svc::kMessageUpload;
   }
 }
 
@@ -292,10 +441,47 @@ bool DeliveryService::region(Connection& c, uint32_t length) {
   std::string user = userIdField(id);
   if (!store_.accountKey(user)) return c.refuse(svc::kRegionQuery, Status::UnknownUser);
   svc::RegionInfo info{{config_.advertiseHost, ports_[Auth]},
-                       {config_.advertiseHost, ports_[Send]},
+                       sendServerFor(user),
                        {config_.spareHost, config_.sparePort}};
   c.write(svc::regionReply(0, info));
   return false;
+}
+
+namespace {
+
+// True when something accepts a TCP connection at the endpoint within the time.
+bool answers(const svc::Endpoint& e, milliseconds within) {
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(uint16_t(e.port));
+  if (inet_pton(AF_INET, e.host.c_str(), &a.sin_addr) != 1) return false;
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  if (!ok && errno == EINPROGRESS) {
+    pollfd p{fd, POLLOUT, 0};
+    int err = 0;
+    socklen_t len = sizeof err;
+    ok = ::poll(&p, 1, int(within.count())) == 1 &&
+         getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err == 0;
+  }
+  ::close(fd);
+  return ok;
+}
+
+}  // namespace
+
+// Users are spread over the configured send servers by a hash of their id, so that one user
+// keeps one server; a server that does not answer is passed over for the next one.
+svc::Endpoint DeliveryService::sendServerFor(const std::string& user) {
+  if (config_.sendServers.empty()) return {config_.advertiseHost, ports_[Send]};
+  size_t n = config_.sendServers.size();
+  size_t first = std::hash<std::string>{}(user) % n;
+  for (size_t i = 0; i < n; ++i) {
+    const auto& e = config_.sendServers[(first + i) % n];
+    if (n == 1 || answers(e, milliseconds(300))) return e;
+  }
+  return config_.sendServers[first];
 }
 
 bool DeliveryService::authenticate(Connection& c, uint32_t length) {
@@ -330,6 +516,7 @@ bool DeliveryService::ticket(Connection& c, uint32_t length) {
 
 bool DeliveryService::upload(Connection& c, uint32_t length) {
   constexpr uint32_t kHead = 28;
+  c.finishEvenWhenStopping();
   if (length < kHead + svc::headerPartSize(0))
     return c.refuse(svc::kMessageUpload, Status::BadRequest);
   if (length - kHead > config_.maxPacketBytes)
@@ -351,21 +538,40 @@ bool DeliveryService::upload(Connection& c, uint32_t length) {
 std::string DeliveryService::issueTicket(const std::string& user) {
   std::string t(svc::kTicketWidth, '\0');
   if (RAND_bytes(reinterpret_cast<unsigned char*>(t.data()), int(t.size())) != 1) return {};
-  auto now = steady_clock::now();
+  auto now = clock_();
+  auto expires = now + seconds(config_.ticketLifetimeSeconds);
   std::lock_guard lock(ticketMutex_);
-  std::erase_if(tickets_, [&](const auto& kv) { return kv.second.expires <= now; });
-  tickets_[t] = Ticket{user, now + seconds(config_.ticketLifetimeSeconds)};
+  expireTickets(now);
+  tickets_[t] = Ticket{user, expires};
+  ticketDeadlines_.emplace_back(expires, t);
   return t;
 }
 
+void DeliveryService::expireTickets(steady_clock::time_point now) {
+  while (!ticketDeadlines_.empty() && ticketDeadlines_.front().first <= now) {
+    auto it = tickets_.find(ticketDeadlines_.front().second);
+    // A redeemed ticket has left the map already (or its value was issued again, later).
+    if (it != tickets_.end() && it->second.expires <= now) tickets_.erase(it);
+    ticketDeadlines_.pop_front();
+  }
+}
+
 std::optional<std::string> DeliveryService::redeemTicket(const std::string& ticket) {
+  auto now = clock_();
   std::lock_guard lock(ticketMutex_);
+  expireTickets(now);
   auto it = tickets_.find(ticket);
   if (it == tickets_.end()) return std::nullopt;
   Ticket found = it->second;
   tickets_.erase(it);  // one upload per ticket
-  if (found.expires <= steady_clock::now()) return std::nullopt;
+  if (found.expires <= now) return std::nullopt;
   return found.user;
+}
+
+size_t DeliveryService::liveTickets() {
+  std::lock_guard lock(ticketMutex_);
+  expireTickets(clock_());
+  return tickets_.size();
 }
 
 }  // namespace hv::service

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "service/cipher/session_cipher.h"
+#include "cipher/session_cipher.h"
 #include "service/protocol/packet.h"
 
 namespace hv::service {

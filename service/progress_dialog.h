@@ -1,16 +1,18 @@
 #pragma once
 // The small modeless dialog a send shows while it works: a status line, a progress bar and a
 // cancel button. The send thread updates it; the view (on the user-interface thread) reads it
-// through the controller. The progress bar follows the binding's convention: position in the
+// through the controller. Exported from libSvclink, so that views and the gallery drive the
+// same controller. The progress bar follows the binding's convention: position in the
 // control's selection, range in its items {"low", "high"}.
 #include <atomic>
 #include <string>
 
+#include "include/handvane/export.h"
 #include "ui/core/ui.h"
 
 namespace hv::svc {
 
-class SendProgressDialog : public ui::DialogController {
+class HV_EXPORT SendProgressDialog : public ui::DialogController {
  public:
   static constexpr int kTemplate = 5000;
   static constexpr int kStaticLabel = 0xFFFF;  // the unnamed static "当前状态："

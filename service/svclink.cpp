@@ -2,6 +2,7 @@
 #include "service/svclink.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/gbk.h"
@@ -11,8 +12,19 @@
 namespace hv::svc {
 namespace {
 
-// Created when the library is loaded, alive until it is unloaded.
-ServiceSession theSession;
+// The send semaphore is shared by every process of the user. HANDVANE_SEND_SEMAPHORE names
+// another one: test programs that run side by side take one each, so that a logout in one never
+// waits for a drain in another.
+std::string sendSemaphoreName() {
+  const char* name = std::getenv("HANDVANE_SEND_SEMAPHORE");
+  return name && *name ? name : ServiceSession::kSemaphoreName;
+}
+
+// Created on first use, alive until the library is unloaded.
+ServiceSession& theSession() {
+  static ServiceSession session(sendSemaphoreName());
+  return session;
+}
 
 std::string text(const char* s) {
   return s ? std::string(s) : std::string();
@@ -29,11 +41,11 @@ bool copyHeader(const void* header, std::vector<uint8_t>& out) {
 }
 
 int startSend(const SendNotice* notice, const void* header, SendRequest request) {
-  if (theSession.state() != SessionState::Authenticated || !notice) return -1;
+  if (theSession().state() != SessionState::Authenticated || !notice) return -1;
   if (!copyHeader(header, request.header)) return -1;
   // The send keeps what it read here, so a logout while it runs cannot change its user,
   // password or server half-way.
-  auto credentials = theSession.sendCredentials();
+  auto credentials = theSession().sendCredentials();
   if (!credentials) return -1;
   request.notice = *notice;
   auto send = std::make_unique<CSendMessageThread>(std::move(request), std::move(*credentials));
@@ -47,23 +59,23 @@ using namespace hv::svc;
 
 HV_EXTERN_C int NET_Initialize(const char* proxyHost, int32_t proxyPort, const char* proxyUser,
                                const char* proxyPassword, int32_t proxyType) {
-  return theSession.initialize(
+  return theSession().initialize(
       ProxySettings{text(proxyHost), proxyPort, text(proxyUser), text(proxyPassword), proxyType});
 }
 
 HV_EXTERN_C int NET_RegionRecognize(const char* userId, const char* regionHost,
                                     int32_t regionPort) {
   if (!userId) return -1;
-  return theSession.regionRecognize(userId, text(regionHost), regionPort);
+  return theSession().regionRecognize(userId, text(regionHost), regionPort);
 }
 
 HV_EXTERN_C int NET_UserAuthentication(const char* userId, const char* password) {
   if (!userId) return -1;
-  return theSession.authenticate(userId, text(password));
+  return theSession().authenticate(userId, text(password));
 }
 
 HV_EXTERN_C int NET_UserLogout() {
-  return theSession.logout();
+  return theSession().logout();
 }
 
 HV_EXTERN_C int NET_SendMessage(const hv::SendNotice* notice, const void* header,
@@ -86,7 +98,7 @@ HV_EXTERN_C int NET_SendMessageContent(const hv::SendNotice* notice, const void*
 
 HV_EXTERN_C int NET_SendMobileTypeQuerySMS(const hv::SendNotice* notice, const char* receiver) {
   if (!receiver) return -1;
-  std::string userId = theSession.userId();
+  std::string userId = theSession().userId();
   hv::MessageHeader header(1, 0);
   header.setServiceCode("SMS");
   header.setContentClass("TEXTG");

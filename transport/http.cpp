@@ -19,6 +19,33 @@ std::string hostAndPort(const std::string& host, int port) {
   return host + ":" + std::to_string(port);
 }
 
+bool hasBreak(std::string_view s) {
+  return s.find_first_of("\r\n") != std::string_view::npos;
+}
+
+// A field name is a token (RFC 9110 section 5.1): letters, digits and "!#$%&'*+-.^_`|~".
+bool isFieldName(std::string_view name) {
+  if (name.empty()) return false;
+  for (unsigned char c : name)
+    if (!std::isalnum(c) &&
+        std::string_view("!#$%&'*+-.^_`|~").find(char(c)) == std::string_view::npos)
+      return false;
+  return true;
+}
+
+// A value may hold any text but CR, LF and NUL, each of which would end the line (or the
+// request) where the caller did not mean it to.
+bool isFieldValue(std::string_view value) {
+  return value.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
+}
+
+bool areFieldLines(const CHeader* headers) {
+  if (!headers) return true;
+  return std::all_of(headers->Lines().begin(), headers->Lines().end(), [](const auto& line) {
+    return isFieldName(line.first) && isFieldValue(line.second);
+  });
+}
+
 }  // namespace
 
 int CSimpleURLParse::ParseURL(const std::string& url) {
@@ -78,9 +105,9 @@ int CSimpleHTTPClient::SendRequest(const std::string& method, const std::string&
                                    const CHeader* headers, const void* body, int bodyLength) {
   CSimpleURLParse parts;
   if (!parts.ParseURL(url)) return -1;
-  // Request line and header lines must not carry line breaks of their own (request splitting).
-  auto hasBreak = [](const std::string& s) { return s.find_first_of("\r\n") != std::string::npos; };
-  if (hasBreak(method) || hasBreak(url)) return -1;
+  // Request line and header lines must not carry line breaks of their own (request splitting):
+  // such a request is refused before anything is sent.
+  if (hasBreak(method) || hasBreak(url) || !areFieldLines(headers)) return -1;
   std::string hostField =
       parts.GetPort() ? hostAndPort(parts.GetHost(), parts.GetPort()) : parts.GetHost();
   std::string upper = method;

@@ -24,7 +24,7 @@ constexpr char kPassword[] = "s3cret";
 // Started on first use and stopped, by process id, when the program ends.
 hv::e2e::LocalService& service() {
   static std::unique_ptr<hv::e2e::LocalService> s = [] {
-    auto svc = std::make_unique<hv::e2e::LocalService>("MaxConnections=512\r\n");
+    auto svc = std::make_unique<hv::e2e::LocalService>("MaxConnections=512\r\nMaxConnectionsPerPeer=512\r\n");
     if (svc->command({"add-account", kUser, kPassword}) != 0 || !svc->start()) std::abort();
     return svc;
   }();

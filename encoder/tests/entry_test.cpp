@@ -1,4 +1,6 @@
 // DoProcess's handling of its arguments and of the output folder.
+#include "encoder/entry.h"
+
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -39,47 +41,64 @@ TEST(Entry, FolderWithOrWithoutTrailingSlashNamesTheSameFolder) {
   }
 }
 
-// Takes every name from the current tick count up to half a second past the moment it returns,
-// with `take(path)`; returns the first counter left free (0 when the names could not be taken
-// fast enough to get ahead of the clock).
-template <typename Take>
-uint32_t takeNamesAhead(const std::string& folder, Take take) {
-  uint32_t next = hv::GetTickCount();
-  for (int taken = 0; int32_t(next - (hv::GetTickCount() + 500)) < 0; ++taken, ++next) {
-    if (taken == 4000) return 0;  // DoProcess itself gives up after 4096 names
-    take(folder + "/" + nameFor(next));
-  }
-  return next;
+// Runs the entry point with a tick source that always answers `tick`, so that the names tried
+// are known beforehand: "QTX<tick>.tmp", then the following counters.
+Outcome runAtTick(const std::string& folder, uint32_t tick) {
+  static uint32_t fixed;
+  fixed = tick;
+  std::vector<char> buffer(260, 0);
+  std::snprintf(buffer.data(), buffer.size(), "%s", folder.c_str());
+  Outcome out;
+  out.result = hv::logopack::processPicture(buffer.data(), "nokia_op_logo", 72, 14, kLogo.data(),
+                                            [] { return fixed; });
+  out.path = buffer.data();
+  out.fileExists = fsys::exists(out.path);
+  return out;
 }
 
-// The names that the tick count gives are taken: the first free counter after them is used, and
+// The names from the tick count on are taken: the first free counter after them is used, and
 // the existing files are left as they were.
 TEST(Entry, SkipsNamesThatExist) {
   TempFolder folder;
-  const uint32_t start = hv::GetTickCount();
-  const uint32_t free =
-      takeNamesAhead(folder.path(), [](const std::string& path) { std::ofstream(path) << "x"; });
-  if (free == 0) GTEST_SKIP() << "files cannot be made fast enough here";
-  const Outcome out = run(folder.path(), "nokia_op_logo", 72, 14, kLogo);
-  if (int32_t(hv::GetTickCount() - free) >= 0) GTEST_SKIP() << "the clock passed the taken names";
+  constexpr uint32_t kTick = 0x2ffe;
+  for (uint32_t c = kTick; c < kTick + 10; ++c)
+    std::ofstream(folder.path() + "/" + nameFor(c)) << "x";
+  const Outcome out = runAtTick(folder.path(), kTick);
   EXPECT_EQ(out.result, 0);
-  EXPECT_EQ(out.path, folder.path() + "/" + nameFor(free));
-  EXPECT_EQ(fsys::file_size(folder.path() + "/" + nameFor(start)), 1u);
+  EXPECT_EQ(out.path, folder.path() + "/QTX3008.tmp");
+  EXPECT_GT(fsys::file_size(out.path), 0u);
+  for (uint32_t c = kTick; c < kTick + 10; ++c)
+    EXPECT_EQ(fsys::file_size(folder.path() + "/" + nameFor(c)), 1u) << nameFor(c);
 }
 
 // A symbolic link with the name is an existing name: it is neither followed nor replaced.
 TEST(Entry, DoesNotFollowALinkOfTheName) {
   TempFolder folder;
   const std::string target = folder.path() + "/target";
-  const uint32_t free = takeNamesAhead(
-      folder.path(), [&](const std::string& path) { fsys::create_symlink(target, path); });
-  if (free == 0) GTEST_SKIP() << "links cannot be made fast enough here";
-  const Outcome out = run(folder.path(), "nokia_op_logo", 72, 14, kLogo);
-  if (int32_t(hv::GetTickCount() - free) >= 0) GTEST_SKIP() << "the clock passed the taken names";
+  for (uint32_t c = 7; c < 12; ++c) fsys::create_symlink(target, folder.path() + "/" + nameFor(c));
+  const Outcome out = runAtTick(folder.path(), 7);
   EXPECT_EQ(out.result, 0);
-  EXPECT_EQ(out.path, folder.path() + "/" + nameFor(free));
+  EXPECT_EQ(out.path, folder.path() + "/QTXc.tmp");
   EXPECT_FALSE(fsys::exists(target));
   EXPECT_FALSE(fsys::is_symlink(out.path));
+  EXPECT_TRUE(fsys::is_symlink(folder.path() + "/QTX7.tmp"));
+}
+
+// The exported entry point names its file after the system's tick count of the moment.
+TEST(Entry, ExportedEntryNamesTheFileAfterTheTickCount) {
+  TempFolder folder;
+  const uint32_t before = hv::GetTickCount();
+  const Outcome out = run(folder.path(), "nokia_op_logo", 72, 14, kLogo);
+  const uint32_t after = hv::GetTickCount();
+  ASSERT_EQ(out.result, 0);
+  const std::string name = fsys::path(out.path).filename();
+  ASSERT_TRUE(name.starts_with("QTX") && name.ends_with(".tmp")) << name;
+  const std::string digits = name.substr(3, name.size() - 7);
+  ASSERT_EQ(digits.find_first_not_of("0123456789abcdef"), std::string::npos) << name;
+  const uint32_t counter = uint32_t(std::stoul(digits, nullptr, 16));
+  // Unsigned differences: the count may wrap between the two readings.
+  EXPECT_LE(counter - before, after - before) << name;
+  EXPECT_EQ(nameFor(counter), name);
 }
 
 TEST(Entry, UnknownOrMissingFormatNameIsMinusOneWithTheEmptyFileLeft) {

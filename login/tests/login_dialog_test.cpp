@@ -160,6 +160,28 @@ TEST_F(LoginDialogTest, IdBoxSelectsThePresetWithoutRegardToCaseAndKeepsDigitsOn
   EXPECT_EQ(d.text(9001), "13900000001");
 }
 
+// The text in the id box is what signs in: a remembered id chosen and then cleared leaves the box
+// empty, and "登录" asks for the id instead of signing in with the one chosen before.
+TEST_F(LoginDialogTest, ClearedIdBoxAsksForTheIdThoughARememberedIdWasChosen) {
+  LoginDialog d(settings(""), "");
+  d.onInit();
+  // The view reports a choice from the list as the selection and the text it puts in the box.
+  d.setSelection(9001, 1);
+  d.setText(9001, "13900000001");
+  d.onChange(9001);
+  d.setText(9001, "");
+  d.onChange(9001);
+  d.setText(9002, "secret");
+  d.onCommand(9004);
+  EXPECT_FALSE(d.ended());
+  EXPECT_EQ(backend_->boxTexts(), std::vector<std::string>{"请首先输入用户手机号！"});
+  EXPECT_EQ(d.focusControl(), 9001);
+  // "直接进入" goes on with the empty id too, not with the one chosen before.
+  d.onCommand(9008);
+  EXPECT_EQ(d.outcome(), LoginDialog::kWorkOffline);
+  EXPECT_EQ(d.typedId(), "");
+}
+
 TEST_F(LoginDialogTest, WebButtonsOpenTheServicePagesAndCloseBoxCancels) {
   std::vector<std::string> opened;
   ::setenv("HANDVANE_WEB_BASE", "http://127.0.0.1:18080/site", 1);

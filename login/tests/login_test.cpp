@@ -230,7 +230,7 @@ TEST_F(Signon, DialogSignsInThroughASocks5ProxyWithItsCredentialsAndKeepsPasswor
   int port = hv::e2e::freePort();
   hv::e2e::Peer proxy(
       {"microsocks", "-i", "127.0.0.1", "-p", std::to_string(port), "-u", "alice", "-P", "pxy-pw"},
-      port, hv::fs::tempDirectory() + "/signon-microsocks-" + std::to_string(port) + ".log");
+      port, service_->directory() + "/microsocks.log");
   if (!proxy.ready()) GTEST_SKIP() << "microsocks did not start";
   writeSettings(serviceSettings());
   auto play = [&](const char* proxyPassword) {
@@ -289,7 +289,9 @@ TEST_F(Signon, SignsInThroughASocks4Proxy) {
           "user.privileged: root\nuser.unprivileged: nobody\n"
           "client pass {\n from: 127.0.0.0/8 to: 0.0.0.0/0\n}\n"
           "socks pass {\n from: 127.0.0.0/8 to: 0.0.0.0/0\n protocol: tcp\n log: connect\n}\n"));
-  hv::e2e::Peer proxy({"danted", "-N", "1", "-f", conf}, port, home_ + "/danted.log");
+  // A pid file of its own: the default one in /run is shared with every other danted.
+  hv::e2e::Peer proxy({"danted", "-N", "1", "-f", conf, "-p", home_ + "/danted.pid"}, port,
+                      home_ + "/danted.log");
   if (!proxy.ready()) GTEST_SKIP() << "danted did not start";
   writeProxySettings("SOCK4", port);
   EXPECT_EQ(LOGIN_Login(kUser, kPassword), 2);

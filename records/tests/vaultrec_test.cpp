@@ -8,8 +8,8 @@
 #include <algorithm>
 #include <string>
 
+#include "cipher/session_cipher.h"
 #include "records/tests/test_file.h"
-#include "service/cipher/session_cipher.h"
 
 namespace {
 

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "platform/fs.h"
+#include "service-server/tests/service_fixture.h"
 #include "service/protocol/packet.h"
 
 namespace {
@@ -16,112 +17,9 @@ namespace {
 using namespace hv::service;
 using Bytes = std::vector<uint8_t>;
 
-class RawClient {
- public:
-  explicit RawClient(int port) {
-    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(uint16_t(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    timeval tv{5, 0};
-    setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-  }
-  ~RawClient() { ::close(fd_); }
-  bool connected() const { return connected_; }
-  void send(const Bytes& b) { (void)!::send(fd_, b.data(), b.size(), MSG_NOSIGNAL); }
-  // Exactly n bytes, or what arrived before the peer closed.
-  Bytes recv(size_t n) {
-    Bytes out(n);
-    size_t got = 0;
-    while (got < n) {
-      ssize_t r = ::recv(fd_, out.data() + got, n - got, 0);
-      if (r <= 0) break;
-      got += size_t(r);
-    }
-    out.resize(got);
-    return out;
-  }
-  // True when the peer closed (reads end of stream) within the receive time-out.
-  bool closedByPeer() {
-    uint8_t b;
-    return ::recv(fd_, &b, 1, 0) == 0;
-  }
-
- private:
-  int fd_;
-  bool connected_ = false;
-};
-
-Bytes status(uint32_t command, int32_t s) {
-  return hv::svc::statusReply(command, s);
-}
-
-class ServiceTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    dir_ = *hv::fs::createTempDirectory();
-    std::string error;
-    store_ = Store::open(dir_ + "/service.db", error);
-    ASSERT_TRUE(store_) << error;
-    ASSERT_TRUE(store_->addAccount("13800138000", "s3cret"));
-    config_.regionPort = config_.authPort = config_.sendPort = 0;
-    config_.dataFolder = dir_;
-    config_.connectionTimeoutMs = 1500;
-    config_.maxPacketBytes = 4096;
-  }
-  void startService() {
-    service_ = std::make_unique<DeliveryService>(config_, *store_);
-    std::string error;
-    ASSERT_TRUE(service_->start(error)) << error;
-  }
-  void TearDown() override {
-    service_.reset();
-    store_.reset();
-    hv::fs::removeAll(dir_);
-  }
-  // Ticket query and reply on an open send connection; the ticket.
-  std::array<uint8_t, 20> ticketOn(RawClient& c, const std::string& user = "13800138000") {
-    c.send(hv::svc::ticketQuery(user));
-    Bytes head = c.recv(16);
-    EXPECT_EQ(head.size(), 16u);
-    if (head.size() != 16) return {};
-    EXPECT_EQ(Bytes(head.begin(), head.begin() + 16),
-              (Bytes{0, 0, 0, 44, 0x80, 0, 0, 3, 0, 0, 0, 0, 0, 0, 0, 28}));
-    Bytes blob = c.recv(28);
-    auto t = hv::svc::openTicketBlob(blob, "s3cret");
-    EXPECT_TRUE(t);
-    return t.value_or(std::array<uint8_t, 20>{});
-  }
-  static Bytes textPacket(std::vector<std::string> texts) {
-    hv::MessageHeader h(1);
-    h.setServiceCode("SMS");
-    h.setContentClass("TEXTG");
-    h.setRecipient(0, "13900000000");
-    h.setSender("13800138000");
-    h.setContentKind("sms_text");
-    Bytes p(h.bytes().begin(), h.bytes().begin() + hv::svc::headerPartSize(1));
-    Bytes section = {uint8_t(texts.size())};
-    for (auto& t : texts) {
-      section.push_back(uint8_t(t.size()));
-      section.insert(section.end(), t.begin(), t.end());
-    }
-    hv::WireWriter(p).u32(uint32_t(section.size()));
-    p.insert(p.end(), section.begin(), section.end());
-    return p;
-  }
-  static Bytes uploadOf(const std::array<uint8_t, 20>& ticket, const Bytes& packet) {
-    Bytes b = hv::svc::uploadHead(ticket, packet.size());
-    b.insert(b.end(), packet.begin(), packet.end());
-    return b;
-  }
-
-  std::string dir_;
-  std::unique_ptr<Store> store_;
-  ServiceConfig config_;
-  std::unique_ptr<DeliveryService> service_;
-};
+using probe::RawClient;
+using probe::ServiceTest;
+using probe::status;
 
 TEST_F(ServiceTest, RegionReplyNamesTheConfiguredServers) {
   config_.advertiseHost = "127.0.0.1";
@@ -246,27 +144,30 @@ TEST_F(ServiceTest, WrongCommandForTheServerAndUnknownUserTicket) {
   EXPECT_EQ(t.recv(12), status(3, int32_t(Status::UnknownUser)));
 }
 
-TEST_F(ServiceTest, SilentClientIsClosedAfterTheConnectionTimeOut) {
+TEST_F(ServiceTest, SilentClientIsToldItTimedOutAndClosed) {
   startService();
   RawClient c(service_->sendPort());
   c.send(Bytes{0, 0, 0});  // part of a length word, then nothing
   auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(c.recv(12), status(3, int32_t(Status::TimedOut)));
   EXPECT_TRUE(c.closedByPeer());
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
 }
 
-TEST_F(ServiceTest, ConnectionsOverTheLimitAreClosedAtOnce) {
+TEST_F(ServiceTest, ConnectionsOverTheLimitAreToldBusyAndClosed) {
   config_.maxConnections = 2;
   startService();
   RawClient a(service_->sendPort()), b(service_->sendPort());
   a.send(Bytes{0});
   b.send(Bytes{0});
-  for (int i = 0; i < 100 && service_->activeConnections() < 2; ++i)
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (service_->activeConnections() < 2 && std::chrono::steady_clock::now() < end)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   ASSERT_EQ(service_->activeConnections(), 2);
   RawClient third(service_->regionPort());
   third.send(hv::svc::regionQuery("13800138000"));
-  EXPECT_TRUE(third.recv(12).empty());
+  EXPECT_EQ(third.recv(12), status(1, int32_t(Status::Busy)));
+  EXPECT_TRUE(third.closedByPeer());
 }
 
 TEST(Accounts, AddRemoveAndSetPassword) {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "service/cipher/session_cipher.h"
+#include "cipher/session_cipher.h"
 
 namespace hv::svc {
 namespace {

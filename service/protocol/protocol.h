@@ -19,8 +19,8 @@
 #include <string_view>
 #include <vector>
 
+#include "cipher/session_cipher.h"
 #include "include/handvane/records.h"
-#include "service/cipher/session_cipher.h"
 
 namespace hv::svc {
 

@@ -30,6 +30,14 @@ inline Bytes readBytes(int fd, size_t n) {
   out.resize(got);
   return out;
 }
+// Waits until the client closes the connection (at most 30 s): a server that answers no more.
+inline void waitForClose(int fd) {
+  uint8_t b[256];
+  for (;;) {
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, 30000) <= 0 || ::recv(fd, b, sizeof b, 0) <= 0) return;
+  }
+}
 inline void writeBytes(int fd, const Bytes& b) {
   (void)!::send(fd, b.data(), b.size(), MSG_NOSIGNAL);
 }
@@ -50,6 +58,28 @@ inline Bytes readRequest(int fd, size_t limit = 1 << 20) {
   head.insert(head.end(), rest.begin(), rest.end());
   return head;
 }
+
+// A port on 127.0.0.1 that refuses connections for as long as the object lives: bound but not
+// listening, so no other program can be given it meanwhile.
+class ClosedPort {
+ public:
+  ClosedPort() {
+    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
+    port_ = ntohs(a.sin_port);
+  }
+  ~ClosedPort() { ::close(fd_); }
+  int port() const { return port_; }
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+};
 
 class FakeServer {
  public:

@@ -126,8 +126,11 @@ class SendTest : public ::testing::Test {
     hv::ui::setBackend(backend_);
   }
   void TearDown() override {
-    for (int i = 0; i < 500 && CSendMessageThread::running() > 0; ++i)
+    // A send thread still running would use the backend about to go.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (CSendMessageThread::running() > 0 && std::chrono::steady_clock::now() < end)
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(CSendMessageThread::running(), 0);
     hv::ui::setBackend(nullptr);
   }
   // Runs a send to the server's port and waits for its posted result.
@@ -144,7 +147,9 @@ class SendTest : public ::testing::Test {
     SendCredentials creds{{}, kUser, kPassword, {"127.0.0.1", port}};
     EXPECT_TRUE(
         CSendMessageThread::start(std::make_unique<CSendMessageThread>(std::move(request), creds)));
-    for (int i = 0; i < 200 && !result; ++i) hv::pumpMessagesFor(std::chrono::milliseconds(50));
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!result && std::chrono::steady_clock::now() < end)
+      hv::pumpMessagesFor(std::chrono::milliseconds(50));
     EXPECT_EQ(wparam, 77u);
     return result;
   }
@@ -296,12 +301,8 @@ TEST_F(SendTest, GarbageTicketReplyAndNoServer) {
     writeBytes(fd, Bytes(40, 0x80));
   });
   EXPECT_EQ(send(memoryRequest(imageHeader(), Bytes{1}), garbage.port()), -1);
-  int port;
-  {
-    FakeServer gone([](int) {});
-    port = gone.port();
-  }
-  EXPECT_EQ(send(memoryRequest(imageHeader(), Bytes{1}), port), -3);
+  ClosedPort closed;
+  EXPECT_EQ(send(memoryRequest(imageHeader(), Bytes{1}), closed.port()), -3);
 }
 
 TEST_F(SendTest, CancelDuringTheCopyGivesMinus2AndUploadsNothing) {
@@ -338,7 +339,7 @@ TEST_F(SendTest, SlowTicketReplyTimesOutAsATicketFailure) {
   FakeServer slow([](int fd) {
     readRequest(fd);
     writeBytes(fd, Bytes{0, 0, 0, 28});
-    std::this_thread::sleep_for(std::chrono::milliseconds(5600));
+    waitForClose(fd);
   });
   auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(send(memoryRequest(imageHeader(), Bytes{1}), slow.port(), 0), -1);

@@ -14,41 +14,28 @@
 
 #include "platform/fs.h"
 #include "platform/kernel.h"
+#include "transport/tests/peer.h"
 
 namespace hv::e2e {
+
+// Svclink's send semaphore is shared by every process of the user (named, it outlives them). A
+// test program takes one of its own before its first call into Svclink, so that its logouts never
+// wait for another program's, and removes the name when it ends.
+inline const bool kOwnSendSemaphore = [] {
+  static const std::string name = "test-send-" + std::to_string(getpid());
+  setenv("HANDVANE_SEND_SEMAPHORE", name.c_str(), 1);
+  std::atexit([] { NamedSemaphore::unlink(name); });
+  return true;
+}();
 
 inline std::string suiteProgram(const std::string& name) {
   const char* dir = std::getenv("HV_SUITE_DIR");
   return std::string(dir ? dir : HV_SUITE_DIR) + "/" + name;
 }
 
-// A port that was free a moment ago (bound to 127.0.0.1 and released).
+// A port for a proxy daemon, kept from every other program for a minute (peer::freePort).
 inline int freePort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  ::close(fd);
-  return ntohs(a.sin_port);
-}
-
-// True once something accepts connections on 127.0.0.1:port (within about 5 s).
-inline bool waitForListener(int port) {
-  for (int i = 0; i < 100; ++i) {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(uint16_t(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    ::close(fd);
-    if (ok) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return false;
+  return peer::freePort();
 }
 
 // handvane-service in a fresh folder with any free ports.
@@ -83,19 +70,32 @@ class LocalService {
     o.outputFile = dir_ + "/service.out";
     process_ = Process::start({suiteProgram("handvane-service"), "--config", config_}, o);
     if (!process_) return false;
+    // The line that names the ports, within 30 s (a sanitizer build on a loaded machine starts
+    // slowly); a service that ended will never write it.
     std::regex line(R"(region [0-9.]+:(\d+) auth [0-9.]+:(\d+) send [0-9.]+:(\d+))");
-    for (int i = 0; i < 200; ++i) {
-      std::smatch m;
-      std::string out = fs::readFile(dir_ + "/service.out").value_or("");
-      if (std::regex_search(out, m, line)) {
-        region = std::stoi(m[1]);
-        auth = std::stoi(m[2]);
-        send = std::stoi(m[3]);
-        return true;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(25));
-    }
-    return false;
+    std::smatch m;
+    std::string out;
+    const bool named = peer::waitUntil(
+        [&] {
+          out = fs::readFile(dir_ + "/service.out").value_or("");
+          return std::regex_search(out, m, line) || process_->wait(std::chrono::milliseconds(0));
+        },
+        30000);
+    if (!named || m.empty()) return false;
+    region = std::stoi(m[1]);
+    auth = std::stoi(m[2]);
+    send = std::stoi(m[3]);
+    return true;
+  }
+  void signal(int number) {
+    if (process_) process_->kill(number);
+  }
+  // The exit code once the process ended within the time (it is then gone).
+  std::optional<int> waitForExit(std::chrono::milliseconds within) {
+    if (!process_) return std::nullopt;
+    auto code = process_->wait(within);
+    if (code) process_.reset();
+    return code;
   }
   void stop() {
     if (process_) {
@@ -121,7 +121,8 @@ class Peer {
     Process::Options o;
     o.outputFile = std::move(log);
     process_ = Process::start(argv, o);
-    ready_ = process_ && waitForListener(port);
+    ready_ = process_ && peer::waitListening(uint16_t(port), "127.0.0.1", 20000) &&
+             !process_->wait(std::chrono::milliseconds(0));
   }
   ~Peer() {
     if (process_) {

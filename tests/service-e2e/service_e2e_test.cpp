@@ -238,8 +238,10 @@ std::unique_ptr<Peer> startProxy(const ProxyCase& c, const std::string& dir, int
                   "clientmethod: none\nsocksmethod: none\nuser.privileged: root\n"
                   "user.unprivileged: nobody\nclient pass {\n from: 127.0.0.0/8 to: 0.0.0.0/0\n}\n"
                   "socks pass {\n from: 127.0.0.0/8 to: 0.0.0.0/0\n protocol: tcp\n}\n");
-    return std::make_unique<Peer>(std::vector<std::string>{"danted", "-N", "1", "-f", conf}, port,
-                                  dir + "/proxy.log");
+    // A pid file of its own: the default one in /run is shared with every other danted.
+    return std::make_unique<Peer>(
+        std::vector<std::string>{"danted", "-N", "1", "-f", conf, "-p", dir + "/danted.pid"}, port,
+        dir + "/proxy.log");
   }
   std::string conf = dir + "/tinyproxy.conf";
   hv::fs::writeFileAtomic(conf, "Port " + p +

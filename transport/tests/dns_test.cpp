@@ -5,7 +5,6 @@
 
 #include <fstream>
 #include <iterator>
-#include <random>
 
 #include "transport/netkit.h"
 #include "transport/tests/peer.h"
@@ -17,12 +16,14 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-// A loopback address whose port 53 is free (UDP and TCP), chosen at random in 127.53.0.0/16.
+// A loopback address in 127.53.0.0/16 whose port 53 is free (UDP and TCP). The search starts at
+// an address taken from the process id, so that test programs running side by side look at
+// different addresses, and each call moves on from where the last one stopped.
 std::string freeDnsAddress() {
-  std::mt19937 rng(unsigned(getpid()) ^ unsigned(time(nullptr)));
-  for (int i = 0; i < 50; ++i) {
-    std::string a =
-        "127.53." + std::to_string(rng() % 250 + 1) + "." + std::to_string(rng() % 250 + 2);
+  static unsigned next = unsigned(getpid());
+  for (int i = 0; i < 200; ++i) {
+    const unsigned n = next++ % (250 * 250);
+    std::string a = "127.53." + std::to_string(n / 250 + 1) + "." + std::to_string(n % 250 + 2);
     int u = peer::bound(SOCK_DGRAM, 53, a.c_str());
     int t = peer::bound(SOCK_STREAM, 53, a.c_str());
     bool ok = u >= 0 && t >= 0;
@@ -40,6 +41,30 @@ uint32_t ip(const char* dotted) {
 class Dnsmasq {
  public:
   Dnsmasq() {
+    // Another program may take the address between the look and dnsmasq's bind: then dnsmasq
+    // ends, and the next address is tried.
+    for (int attempt = 0; attempt < 3 && !ready_; ++attempt) start();
+  }
+  bool ready() const { return ready_; }
+  const std::string& address() const { return address_; }
+  std::string log() const { return dir_.read("log"); }
+  // How often the log names a query, once dnsmasq has logged at least `atLeast` of them (it may
+  // log a query answered over TCP only after the answer went out); waits at most 10 s.
+  size_t queriesLogged(const std::string& query, size_t atLeast) const {
+    size_t count = 0;
+    peer::waitUntil([&] {
+      const std::string text = log();
+      count = 0;
+      for (size_t at = text.find(query); at != std::string::npos; at = text.find(query, at + 1))
+        ++count;
+      return count >= atLeast;
+    });
+    return count;
+  }
+
+ private:
+  void start() {
+    daemon_.stop();
     address_ = freeDnsAddress();
     std::string conf =
         "listen-address=" + address_ +
@@ -59,17 +84,13 @@ class Dnsmasq {
     if (address_.empty()) return;
     // A pid file of its own: the default one in /var/run is shared by every dnsmasq that test
     // programs running side by side start.
-    daemon_ = peer::Daemon({"dnsmasq", "--keep-in-foreground", "--log-facility=-",
-                            "--pid-file=" + dir_.file("dnsmasq.pid"),
-                            "--conf-file=" + dir_.file("dnsmasq.conf")},
-                           dir_.file("log"));
-    ready_ = daemon_.started() && peer::waitListening(53, address_.c_str());
+    daemon_ = peer::Daemon(
+        {"dnsmasq", "--keep-in-foreground", "--log-facility=-",
+         "--pid-file=" + dir_.file("dnsmasq.pid"), "--conf-file=" + dir_.file("dnsmasq.conf")},
+        dir_.file("log"));
+    ready_ = daemon_.started() && peer::waitListening(53, address_.c_str()) && daemon_.running();
   }
-  bool ready() const { return ready_; }
-  const std::string& address() const { return address_; }
-  std::string log() const { return dir_.read("log"); }
 
- private:
   peer::TempDir dir_;
   std::string address_;
   peer::Daemon daemon_;
@@ -124,12 +145,7 @@ TEST_F(DnsmasqTest, TruncatedUdpAnswerIsAskedAgainOverTcp) {
   EXPECT_GE(a & 0xFF, 1u);
   EXPECT_LE(a & 0xFF, 40u);
   // Asked twice: once over UDP (truncated), once more over TCP.
-  std::string log = server_->log();
-  size_t asked = 0;
-  for (size_t at = log.find("query[A] big.test.example"); at != std::string::npos;
-       at = log.find("query[A] big.test.example", at + 1))
-    ++asked;
-  EXPECT_EQ(asked, 2u) << log;
+  EXPECT_EQ(server_->queriesLogged("query[A] big.test.example", 2), 2u) << server_->log();
 }
 
 TEST_F(DnsmasqTest, QueriesOverTcp) {
@@ -259,7 +275,8 @@ TEST(DnsScripted, GivesUpAfterThreeSendsWhenNoReplyCounts) {
   CSimpleDNSResolver dns;
   ASSERT_TRUE(dns.ConnectToDNS(server.address()));
   EXPECT_EQ(dns.GetIP("www.test.example"), 0u);
-  std::this_thread::sleep_for(200ms);  // let the server count the last send
+  // The server may not have read the last send yet.
+  EXPECT_TRUE(peer::waitUntil([&] { return server.queries() >= 3; }));
   EXPECT_EQ(server.queries(), 3);
 }
 

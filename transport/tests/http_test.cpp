@@ -103,13 +103,70 @@ TEST(HttpClient, VersionOtherThan10GivesHttp11AndBodyIsSent) {
   EXPECT_EQ(http.GetHTTPVersion(), "HTTP/1.1");
   ASSERT_EQ(http.Connect("127.0.0.1", server.port(), 2000), 0);
   ASSERT_EQ(http.SendRequest("POST", "http://h.example/x", nullptr, "hello", 5), 0);
-  for (int i = 0; i < 200; ++i) {
-    std::this_thread::sleep_for(5ms);
+  ASSERT_TRUE(peer::waitUntil([&] {
     std::lock_guard<std::mutex> g(seen.lock);
-    if (!seen.request.empty()) break;
-  }
+    return !seen.request.empty();
+  }));
   std::lock_guard<std::mutex> g(seen.lock);
   EXPECT_EQ(seen.request, "POST http://h.example/x HTTP/1.1\r\nHOST:h.example\r\n\r\nhello");
+}
+
+// Everything the client sends until it closes the connection (or 10 s pass).
+std::function<void(int)> recording(Recorded& seen) {
+  return [&seen](int fd) {
+    std::string all;
+    for (std::string c; !(c = peer::recvExact(fd, 1, 10000)).empty();) all += c;
+    std::lock_guard<std::mutex> g(seen.lock);
+    seen.request = all;
+  };
+}
+
+// A CR or LF in a caller's header name or value would start a line of its own: another header,
+// or a second request after an empty line. Such a request is refused before anything is sent.
+TEST(HttpClient, HeaderLinesWithLineBreaksAreRefusedWithNothingSent) {
+  const std::pair<std::string, std::string> bad[] = {
+      {"X-Note", "a\r\nX-Injected: 1"},
+      {"X-Note", "a\r\n\r\nGET /second HTTP/1.1"},
+      {"X-Note", "a\nX-Injected: 1"},
+      {"X-Note", "a\r"},
+      {"X-Injected: 1\r\nX-Note", "a"},
+      {"X-Note\n", "a"},
+      {"X-Note", std::string("a\0b", 3)},
+      {"", "a"},
+      {"X Note", "a"},
+  };
+  for (const auto& [name, value] : bad) {
+    Recorded seen;
+    {
+      peer::ScriptedServer server(recording(seen));
+      CSimpleHTTPClient http;
+      ASSERT_EQ(http.Connect("127.0.0.1", server.port(), 2000), 0);
+      CHeader extra;
+      extra.Add("Accept", "*/*");
+      extra.Add(name, value);
+      EXPECT_EQ(http.SendRequest("GET", "http://x.example/", &extra, nullptr, 0), -1)
+          << name << ": " << value;
+      // The server has the connection before it goes, so that its record is of this request.
+      ASSERT_TRUE(peer::waitUntil([&] { return server.accepted() == 1; }));
+      http.Close();
+    }
+    EXPECT_EQ(seen.request, "") << name << ": " << value;
+  }
+  // Tabs and text outside ASCII are ordinary value characters.
+  Recorded seen;
+  {
+    peer::ScriptedServer server(recording(seen));
+    CSimpleHTTPClient http;
+    ASSERT_EQ(http.Connect("127.0.0.1", server.port(), 2000), 0);
+    CHeader extra;
+    extra.Add("X-Note", "a\tb \xD6\xD0");
+    EXPECT_EQ(http.SendRequest("GET", "http://x.example/", &extra, nullptr, 0), 0);
+    ASSERT_TRUE(peer::waitUntil([&] { return server.accepted() == 1; }));
+    http.Close();
+  }
+  EXPECT_EQ(seen.request,
+            "GET http://x.example/ HTTP/1.1\r\nHOST:x.example\r\n"
+            "X-Note: a\tb \xD6\xD0\r\n\r\n");
 }
 
 TEST(HttpClient, BadStatusLinesAndBrokenHeadersAreRejected) {

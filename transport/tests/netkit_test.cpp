@@ -127,8 +127,9 @@ TEST(NetkitRecv, SilentPeerTimesOutAfterTheWholeTimeOut) {
   CNetkit s;
   ASSERT_EQ(s.connect("127.0.0.1", server.port(), 2000), 0);
   char buf[8];
+  // Two bytes are there before the call, the rest never come: the time-out covers the whole call.
+  ASSERT_TRUE(peer::waitUntil([&] { return s.getdatasize() >= 2; }));
   auto start = std::chrono::steady_clock::now();
-  // Two bytes arrive at once, the rest never: the time-out covers the whole call.
   EXPECT_EQ(s.recv_size(buf, 8, 300), 2);
   EXPECT_EQ(s.istimeout(), 1);
   EXPECT_EQ(s.recv(buf, 8, 200), -1);
@@ -136,7 +137,7 @@ TEST(NetkitRecv, SilentPeerTimesOutAfterTheWholeTimeOut) {
   EXPECT_EQ(s.errorno(), NETKIT_ETIMEDOUT);
   auto spent = std::chrono::steady_clock::now() - start;
   EXPECT_GE(spent, 450ms);
-  EXPECT_LT(spent, 3s);
+  EXPECT_LT(spent, 10s);
 }
 
 TEST(NetkitRecv, GetDataSizeCountsWaitingBytes) {
@@ -145,7 +146,7 @@ TEST(NetkitRecv, GetDataSizeCountsWaitingBytes) {
   ASSERT_EQ(s.connect("127.0.0.1", server.port(), 2000), 0);
   char c;
   ASSERT_EQ(s.recv_size(&c, 1, 1000), 1);
-  for (int i = 0; i < 100 && s.getdatasize() < 9; ++i) std::this_thread::sleep_for(5ms);
+  EXPECT_TRUE(peer::waitUntil([&] { return s.getdatasize() >= 9; }));
   EXPECT_EQ(s.getdatasize(), 9);
 }
 
@@ -177,7 +178,7 @@ TEST(NetkitRecvSubstr, HeaderLongerThanTheBufferFailsAndConsumesNothing) {
   peer::ScriptedServer server(sender({header}, false));
   CNetkit s;
   ASSERT_EQ(s.connect("127.0.0.1", server.port(), 2000), 0);
-  for (int i = 0; i < 100 && s.getdatasize() < 40; ++i) std::this_thread::sleep_for(5ms);
+  ASSERT_TRUE(peer::waitUntil([&] { return s.getdatasize() >= 40; }));
   char buf[17];
   EXPECT_EQ(s.recv_substr(buf, 16, 1000, "\r\n"), -1);
   char all[41] = {};
@@ -191,9 +192,9 @@ TEST(NetkitRecvSubstr, PeerClosingMidLineFailsWithoutWaitingForTheTimeOut) {
   ASSERT_EQ(s.connect("127.0.0.1", server.port(), 2000), 0);
   char buf[513];
   auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(s.recv_substr(buf, 512, 4000, "\r\n"), -1);
+  EXPECT_EQ(s.recv_substr(buf, 512, 30000, "\r\n"), -1);
   EXPECT_EQ(s.isclosed(), 1);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 15s);  // far from the 30 s time-out
 }
 
 TEST(NetkitRecvSubstr, ZeroTimeOutFailsAtOnce) {
@@ -239,30 +240,33 @@ TEST(NetkitSend, ZeroTimeOutSendsNothing) {
     ASSERT_EQ(s.connect("127.0.0.1", server.port(), 2000), 0);
     EXPECT_EQ(s.send("data", 4, 0), -1);
     s.closesocket();
-    for (int i = 0; i < 200 && got == 99; ++i) std::this_thread::sleep_for(10ms);
+    EXPECT_TRUE(peer::waitUntil([&] { return got != 99; }));
   }
   EXPECT_EQ(got, 0u);
 }
 
 TEST(NetkitSend, PeerNotReadingGivesAPartialCountWithinTheTimeOut) {
-  peer::ScriptedServer server([](int) { std::this_thread::sleep_for(1500ms); });
+  // The peer keeps the connection open without reading until the send has returned.
+  std::atomic<bool> returned{false};
+  peer::ScriptedServer server([&](int) { peer::waitUntil([&] { return returned.load(); }); });
   CNetkit s;
   ASSERT_EQ(s.connect("127.0.0.1", server.port(), 2000), 0);
   std::vector<char> big(64 << 20, 'x');
   auto start = std::chrono::steady_clock::now();
   int sent = s.send(big.data(), int(big.size()), 300);
   auto spent = std::chrono::steady_clock::now() - start;
+  returned = true;
   EXPECT_GT(sent, 0);
   EXPECT_LT(sent, int(big.size()));
   EXPECT_EQ(s.istimeout(), 1);
   EXPECT_GE(spent, 250ms);
-  EXPECT_LT(spent, 2s);
+  EXPECT_LT(spent, 10s);
 }
 
 TEST(NetkitListen, AcceptReportsThePeerAndTimesOutWhenNobodyComes) {
   CNetkit listener;
-  uint16_t port = peer::freePort();
-  ASSERT_EQ(listener.listen(port), 0);
+  ASSERT_EQ(listener.listen(0), 0);
+  const uint16_t port = peer::boundPort(listener.gethandle());
   EXPECT_EQ(listener.accept(100), -1);
   EXPECT_EQ(listener.istimeout(), 1);
 
@@ -436,27 +440,29 @@ TEST(NetkitStatics, ChecksumMatchesTheWorkedExampleOfRfc1071) {
 }
 
 // An ICMP echo request (RFC 792: type 8, code 0, checksum, identifier, sequence, data) with its
-// checksum filled in by CNetkit::checksum, or left wrong on purpose.
+// checksum filled in by CNetkit::checksum, or left wrong on purpose. The data names this process,
+// so that the reply cannot be mistaken for the reply to another program's request.
 std::vector<uint8_t> echoRequest(uint16_t id, bool rightChecksum) {
   std::vector<uint8_t> m = {8, 0, 0, 0, uint8_t(id >> 8), uint8_t(id), 0, 1};
-  for (char c : std::string("netkit raw")) m.push_back(uint8_t(c));
+  for (char c : "netkit raw " + std::to_string(getpid())) m.push_back(uint8_t(c));
   uint16_t sum = CNetkit::checksum(m.data(), int(m.size()));
   if (!rightChecksum) sum ^= 0x0101;
   std::memcpy(&m[2], &sum, 2);
   return m;
 }
 
-// Waits for the echo reply (type 0) carrying id on a raw ICMP socket; the raw socket also sees
-// the requests themselves and other tests' traffic, which are skipped.
-bool echoReplyArrives(CNetkit& raw, uint16_t id, int timeoutMs) {
+// Waits for the echo reply (type 0) to `request` on a raw ICMP socket: the same identifier,
+// sequence number and data. The raw socket also sees the requests themselves and other
+// programs' traffic, which are skipped.
+bool echoReplyArrives(CNetkit& raw, const std::vector<uint8_t>& request, int timeoutMs) {
   auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   while (std::chrono::steady_clock::now() < end) {
     uint8_t pkt[1500];
     int n = raw.recv(pkt, sizeof pkt, 100);
     if (n < 28) continue;
-    const int ihl = (pkt[0] & 0x0F) * 4;  // raw IPv4 sockets deliver the IP header too
-    if (n >= ihl + 8 && pkt[ihl] == 0 && pkt[ihl + 4] == uint8_t(id >> 8) &&
-        pkt[ihl + 5] == uint8_t(id))
+    const size_t ihl = (pkt[0] & 0x0F) * 4;  // raw IPv4 sockets deliver the IP header too
+    if (size_t(n) == ihl + request.size() && pkt[ihl] == 0 &&
+        std::equal(request.begin() + 4, request.end(), pkt + ihl + 4))
       return true;
   }
   return false;
@@ -471,10 +477,10 @@ TEST(NetkitRaw, EchoRequestWithOurChecksumIsAnsweredByTheKernel) {
   // checks the checksum against an outside implementation.
   auto bad = echoRequest(id, false);
   ASSERT_EQ(raw.sendto("127.0.0.1", 0, bad.data(), int(bad.size()), 1000), int(bad.size()));
-  EXPECT_FALSE(echoReplyArrives(raw, id, 300));
+  EXPECT_FALSE(echoReplyArrives(raw, bad, 300));
   auto good = echoRequest(id, true);
   ASSERT_EQ(raw.sendto("127.0.0.1", 0, good.data(), int(good.size()), 1000), int(good.size()));
-  EXPECT_TRUE(echoReplyArrives(raw, id, 2000));
+  EXPECT_TRUE(echoReplyArrives(raw, good, 10000));
 }
 
 TEST(NetkitRaw, HeaderIncludedSocketSendsOurOwnIpHeader) {
@@ -520,7 +526,7 @@ TEST(NetkitRaw, HeaderIncludedSocketSendsOurOwnIpHeader) {
   packet.insert(packet.end(), icmp.begin(), icmp.end());
   ASSERT_EQ(raw.sendto("127.0.0.1", 0, packet.data(), int(packet.size()), 1000),
             int(packet.size()));
-  EXPECT_TRUE(echoReplyArrives(listener, id, 2000));
+  EXPECT_TRUE(echoReplyArrives(listener, icmp, 10000));
   EXPECT_EQ(raw.sendipheader(0), 0);
   ASSERT_EQ(getsockopt(raw.gethandle(), IPPROTO_IP, IP_HDRINCL, &on, &len), 0);
   EXPECT_EQ(on, 0);

@@ -57,12 +57,35 @@ inline int bound(int type, uint16_t port = 0, const char* address = "127.0.0.1")
   return fd;
 }
 
-// A port that was free a moment ago (for daemons that want a port number on the command line).
-inline uint16_t freePort(int type = SOCK_STREAM) {
-  int fd = bound(type);
-  uint16_t port = boundPort(fd);
-  ::close(fd);
+// A port for a daemon that wants its number on the command line, kept from everybody else for
+// a minute: it is left in TIME_WAIT (this side closes first), which the kernel passes over when
+// it picks a free port for a bind to port 0, while a daemon that sets SO_REUSEADDR (microsocks,
+// Dante, tinyproxy) can still bind it. Closing a probe socket instead would leave the port to the
+// next program on the machine that asks for any free one.
+inline uint16_t freePort() {
+  int listener = bound(SOCK_STREAM);
+  uint16_t port = boundPort(listener);
+  int client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in sa = loopback(port);
+  if (::connect(client, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0) {
+    int accepted = ::accept(listener, nullptr, nullptr);
+    if (accepted >= 0) ::close(accepted);
+  }
+  ::close(client);
+  ::close(listener);
   return port;
+}
+
+// Polls pred until it holds or timeoutMs pass; whether it held. For waiting on what another
+// thread or process does, instead of sleeping for a time that a loaded machine may overrun.
+template <class Pred>
+bool waitUntil(Pred pred, int timeoutMs = 10000) {
+  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!pred()) {
+    if (std::chrono::steady_clock::now() >= end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
 }
 
 // A TCP port nothing listens on: bound but never listened, so connects are refused.

@@ -21,8 +21,8 @@
 #include "ui/UI/UI.h"
 #include "ui/ctrls/ctrls.h"
 #include "ui/qt/qtext.h"
-#include "ui/qt/views/tests/login_like.h"
-#include "ui/qt/views/views.h"
+#include "ui/views/standin_login.h"
+#include "ui/views/views.h"
 
 #ifdef HV_GALLERY_SERVICE
 #include "include/handvane/records.h"
@@ -203,7 +203,7 @@ QGroupBox* dialogs(QWidget* parent, const std::string& home, QLabel* status) {
   auto* box = new QGroupBox(QStringLiteral("对话框"), parent);
   auto* col = new QVBoxLayout(box);
   col->addWidget(action(box, QStringLiteral("登录对话框（9000）"), [status] {
-    hv::ui::qt::testing::LoginLike c("");
+    hv::ui::qt::LoginStandin c("");
     const int r = ui::backend().runModal(c);
     status->setText(
         QStringLiteral("登录对话框结果 %1，号码 %2").arg(r).arg(ui::qt::toQ(c.text(9001))));

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <span>
 
-#include "service/cipher/session_cipher.h"
+#include "cipher/session_cipher.h"
 #include "service/protocol/packet.h"
 #include "service/protocol/protocol.h"
 

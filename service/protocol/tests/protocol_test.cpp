@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "service/cipher/session_cipher.h"
+#include "cipher/session_cipher.h"
 
 namespace {
 
