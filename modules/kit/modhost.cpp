@@ -14,7 +14,7 @@
 #include <string>
 
 #include "modules/kit/convert.h"
-#include "ui/qt/views/views.h"
+#include "ui/views/views.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "platform/gbk.h"
 #include "ui/qt/qtext.h"
 #include "ui/qt/tests/qt_test_app.h"
-#include "ui/qt/views/views.h"
+#include "ui/views/views.h"
 
 namespace {
 

@@ -30,7 +30,7 @@
 #include "ui/qt/binding.h"
 #include "ui/qt/qtext.h"
 #include "ui/qt/tests/qt_test_app.h"
-#include "ui/qt/views/views.h"
+#include "ui/views/views.h"
 
 namespace hv::textport {
 namespace {
