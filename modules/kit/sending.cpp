@@ -83,21 +83,26 @@ std::vector<std::string> refusedRecipients(std::string_view sender,
   return reasons;
 }
 
+int startAndWait(const std::function<int(const SendNotice& notice)>& start, bool showProgress) {
+  ResultWait wait;
+  if (start(wait.notice(showProgress)) != 0) return kNotSent;
+  return wait.wait();
+}
+
 int sendContentAndWait(const MessageHeader& header, std::span<const uint8_t> content,
                        bool showProgress) {
-  ResultWait wait;
-  const SendNotice notice = wait.notice(showProgress);
-  if (NET_SendMessageContent(&notice, header.data(), content.data(), int32_t(content.size())) != 0)
-    return kNotSent;
-  return wait.wait();
+  return startAndWait(
+      [&](const SendNotice& n) {
+        return NET_SendMessageContent(&n, header.data(), content.data(), int32_t(content.size()));
+      },
+      showProgress);
 }
 
 int sendFileAndWait(const MessageHeader& header, const std::string& contentPath,
                     bool showProgress) {
-  ResultWait wait;
-  const SendNotice notice = wait.notice(showProgress);
-  if (NET_SendMessage(&notice, header.data(), contentPath.c_str()) != 0) return kNotSent;
-  return wait.wait();
+  return startAndWait(
+      [&](const SendNotice& n) { return NET_SendMessage(&n, header.data(), contentPath.c_str()); },
+      showProgress);
 }
 
 const char* describe(FriendOffer offer) {

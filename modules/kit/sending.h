@@ -4,6 +4,7 @@
 // result step with the offer to add the recipient to the friends table. The texts shown differ
 // per module and are passed in (GBK).
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -47,6 +48,11 @@ HV_EXPORT int sendContentAndWait(const MessageHeader& header, std::span<const ui
                                  bool showProgress = true);
 HV_EXPORT int sendFileAndWait(const MessageHeader& header, const std::string& contentPath,
                               bool showProgress = true);
+// The same wait for any request of the service client that posts its result to a SendNotice
+// (NET_SendMobileTypeQuerySMS): start is called once with the notice and returns the entry
+// point's answer; non-zero means refused (kNotSent, nothing waited for).
+HV_EXPORT int startAndWait(const std::function<int(const SendNotice& notice)>& start,
+                           bool showProgress = true);
 
 // The texts of a module's result step (GBK). The questions hold one "%s" for the number.
 struct ResultTexts {

@@ -36,7 +36,8 @@ const char* coderForExtension(std::string ext) {
   return nullptr;
 }
 
-bool readInto(Magick::Image& image, std::string_view path) {
+bool readInto(Magick::Image& image, std::string_view path, int atLeastWidth = 0,
+              int atLeastHeight = 0) {
   auto bytes = hv::fs::readFile(path);
   if (!bytes) return false;
   const char* coder = sniff(*bytes);
@@ -46,7 +47,20 @@ bool readInto(Magick::Image& image, std::string_view path) {
     Magick::Image loaded;
     loaded.quiet(true);
     loaded.magick(coder);
-    loaded.read(Magick::Blob(bytes->data(), bytes->size()));
+    const Magick::Blob blob(bytes->data(), bytes->size());
+    if (atLeastWidth > 0 && atLeastHeight > 0 && std::string_view(coder) == "JPEG") {
+      // Only ever a reduction: libjpeg would also scale a small photo up to the size asked for.
+      Magick::Image header;
+      header.quiet(true);
+      header.magick(coder);
+      header.ping(blob);
+      if (header.columns() >= size_t(atLeastWidth) * 2 &&
+          header.rows() >= size_t(atLeastHeight) * 2) {
+        loaded.defineValue("jpeg", "size",
+                           std::to_string(atLeastWidth) + "x" + std::to_string(atLeastHeight));
+      }
+    }
+    loaded.read(blob);
     if (loaded.columns() == 0 || loaded.rows() == 0) return false;
     image = loaded;
     return true;
@@ -82,6 +96,10 @@ QPixmap LoadImage(const void*, std::string_view path) {
 
 int LoadImage(Magick::Image& image, std::string_view path) {
   return readInto(image, path) ? 1 : 0;
+}
+
+int LoadImage(Magick::Image& image, std::string_view path, int atLeastWidth, int atLeastHeight) {
+  return readInto(image, path, atLeastWidth, atLeastHeight) ? 1 : 0;
 }
 
 int SaveImage(Magick::Image& image, std::string_view path) {

@@ -19,6 +19,11 @@ class Image;
 HV_EXPORT QPixmap LoadImage(const void* dc, std::string_view path);
 // Loads the file into image; non-zero on success (image untouched otherwise).
 HV_EXPORT int LoadImage(Magick::Image& image, std::string_view path);
+// As above, but a JPEG is decoded at the smallest of libjpeg's scales (1/8 steps) that still gives
+// at least atLeastWidth x atLeastHeight pixels, which is far quicker for large photos and gives
+// other pixels than a full decode followed by a resize. Other formats are read at full size.
+HV_EXPORT int LoadImage(Magick::Image& image, std::string_view path, int atLeastWidth,
+                        int atLeastHeight);
 // Writes image in the format named by the path's extension (jpg/jpeg, png, bmp, gif); non-zero on
 // success. The file is replaced atomically; another extension gives 0 and writes nothing.
 HV_EXPORT int SaveImage(Magick::Image& image, std::string_view path);

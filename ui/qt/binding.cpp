@@ -218,9 +218,18 @@ void ControllerBinding::userChanged(int id) {
   if (auto* edit = qobject_cast<QLineEdit*>(w)) {
     controller_.setText(id, fromQ(edit->text()));
   } else if (auto* combo = qobject_cast<QComboBox*>(w)) {
-    // The text first: showing the selection must find the new text already in place.
-    controller_.setText(id, fromQ(combo->currentText()));
-    controller_.setSelection(id, combo->currentIndex());
+    // An editable box: the text first, so that showing the selection finds the new text in
+    // place. A drop-down list: the selection first, or showing the new text would put the old
+    // selection back before the new one is stored.
+    const int index = combo->currentIndex();
+    const std::string text = fromQ(combo->currentText());
+    if (combo->isEditable()) {
+      controller_.setText(id, text);
+      controller_.setSelection(id, index);
+    } else {
+      controller_.setSelection(id, index);
+      controller_.setText(id, text);
+    }
   } else if (auto* plain = qobject_cast<QPlainTextEdit*>(w)) {
     controller_.setText(id, fromQ(plain->toPlainText()));
   } else if (auto* list = qobject_cast<QListWidget*>(w)) {

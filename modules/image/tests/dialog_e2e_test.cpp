@@ -1,0 +1,201 @@
+// The image dialog's controller driven headless against handvane-service: a photo framed and
+// fitted to a Nokia operator logo and to a colour picture, sent to a friend-to-be; the stored
+// message's header and content checked (the logo decoded by our own reader of the Nokia row
+// bitmap, the colour picture read back by ImageMagick), the add-friend offer read back with
+// dbfread; a request the service client refuses at once; the recipient box before sign-in.
+#include <gtest/gtest.h>
+
+#include "modules/image/dialog.h"
+#include "modules/image/tests/test_pictures.h"
+#include "modules/kit/tests/module_fixture.h"
+#include "platform/fs.h"
+#include "platform/gbk.h"
+#include "service/svclink.h"
+
+namespace hv::pictport {
+namespace {
+
+using modkit::testing::kUser;
+
+constexpr char kFriend[] = "13900139000";
+
+// The stored packet of a message, as the service keeps it (header, then the content part).
+std::string storedPacket(const std::string& db, int id) {
+  auto r = modkit::testing::python(R"(
+import sqlite3, sys
+row = sqlite3.connect(sys.argv[1]).execute('SELECT packet FROM messages WHERE id = ?',
+                                            (int(sys.argv[2]),)).fetchone()
+sys.stdout.write(row[0].hex())
+)",
+                                   {db, std::to_string(id)});
+  EXPECT_EQ(r.status, 0) << r.output;
+  std::string bytes;
+  for (size_t i = 0; i + 1 < r.output.size(); i += 2) {
+    bytes += char(std::stoi(r.output.substr(i, 2), nullptr, 16));
+  }
+  return bytes;
+}
+
+uint32_t be32(const std::string& s, size_t at) {
+  return uint32_t(uint8_t(s[at])) << 24 | uint32_t(uint8_t(s[at + 1])) << 16 |
+         uint32_t(uint8_t(s[at + 2])) << 8 | uint8_t(s[at + 3]);
+}
+
+class DialogE2E : public modkit::testing::ModuleFixture {
+ protected:
+  void SetUp() override {
+    ModuleFixture::SetUp();
+    // The phone models come from the home's DATA, as PLOpen reads them.
+    ASSERT_TRUE(
+        fs::copyFile(modkit::testing::shipped("DATA/PHONE.DBF"), home_ + "DATA/PHONE.DBF", false));
+    photo_ = home_ + "photo.jpg";
+    // 640 x 480: a dark disc on a light ground, so the logo has ink and paper.
+    testing::writeAs(
+        testing::drawn(
+            640, 480,
+            [](int x, int y) {
+              const int dx = x - 320, dy = y - 240;
+              return dx * dx + dy * dy < 150 * 150 ? Rgb{30, 30, 90} : Rgb{230, 220, 200};
+            }),
+        photo_, "JPEG");
+  }
+  std::unique_ptr<CImageDialog> dialog(const std::string& receiver, const std::string& file) {
+    CImageDialog::Options o;
+    o.moduleDir = std::string(HV_SUITE_DIR) + "/";
+    o.receiver = receiver;
+    o.pictureFile = file;
+    o.launchTag = "U-TAG";
+    auto d = std::make_unique<CImageDialog>(std::move(o));
+    d->onInit();
+    return d;
+  }
+  void pick(CImageDialog& d, int id, const std::string& utf8) {
+    const auto items = d.items(id);
+    auto it = std::find(items.begin(), items.end(), T(utf8));
+    ASSERT_NE(it, items.end()) << utf8;
+    d.setSelection(id, int(it - items.begin()));
+    if (id == CImageDialog::kRecipient) d.setText(id, *it);
+    d.onChange(id);
+  }
+  std::string photo_;
+};
+
+TEST_F(DialogE2E, NotSignedInTheRecipientBoxHoldsOnlyThePlaceholder) {
+  auto d = dialog("", "");
+  EXPECT_EQ(d->items(CImageDialog::kRecipient), (std::vector<std::string>{T("手机号")}));
+  EXPECT_EQ(d->text(CImageDialog::kRecipient), T("手机号"));
+  // Without a picture nothing is sent.
+  d->onCommand(CImageDialog::kSend);
+  EXPECT_EQ(backend_->boxTexts().back(), "请首先做好图片转换");
+}
+
+TEST_F(DialogE2E, OperatorLogoThenColourPictureReachTheService) {
+  signIn();
+  auto d = dialog(kFriend, photo_);
+  d->setText(CImageDialog::kRecipient, kFriend);
+  pick(*d, CImageDialog::kModel, "诺基亚3310");
+  pick(*d, CImageDialog::kType, "诺基亚运营商图标");
+  ASSERT_EQ(d->type().key(), "nokia_op_logo");
+  EXPECT_TRUE(d->visible(CImageDialog::kThreshold));
+  EXPECT_EQ(d->previewWithText().width(), 144);
+
+  // The whole photo, fitted on white: the dark disc and the light ground both show.
+  d->onCommand(CImageDialog::kWhole);
+  d->onCommand(CImageDialog::kAddText);
+  EXPECT_EQ(d->text(CImageDialog::kOverlayEdit), overlayHint());
+  EXPECT_EQ(d->panelStates().current(), "AddText");
+  d->setText(CImageDialog::kOverlayEdit, T("新年好"));
+  d->onChange(CImageDialog::kOverlayEdit);
+  const Picture send = d->sendPicture();
+  ASSERT_EQ(send.width(), 72);
+
+  backend_->answer(ui::Answer::Yes);  // send it
+  backend_->answer(ui::Answer::Yes);  // add the recipient as a friend
+  d->onCommand(CImageDialog::kSend);
+  EXPECT_EQ(d->lastResult(), 0);
+  EXPECT_FALSE(fs::exists(d->lastPackedPath()));
+  const auto boxes = backend_->boxTexts();
+  ASSERT_GE(boxes.size(), 3u);
+  EXPECT_EQ(boxes[boxes.size() - 3],
+            "你确定要给\n[13900139000的诺基亚3310手机]\n发送诺基亚运营商图标图片吗?");
+  EXPECT_EQ(boxes[boxes.size() - 2], "发送图片成功！是否将13900139000加入好友列表?");
+  EXPECT_EQ(boxes.back(),
+            "将手机号13900139000加入到好友列表成功，你可以通过好友例表进一步修改好友信息");
+  EXPECT_NE(modkit::testing::friendRows(userFile("FRIENDS.DBF"))
+                .find("13900139000|Nokia3310|13900139000"),
+            std::string::npos);
+
+  // The stored packet: the 152-byte header, then the text section of the packed file's one
+  // 140-byte message, the logo's row bitmap after its 14 header bytes.
+  const std::string packet = storedPacket(service_->databasePath(), 1);
+  ASSERT_EQ(packet.size(), 152u + 4 + 1 + 1 + 140);
+  EXPECT_EQ(packet.substr(0, 5), "U-TAG");
+  EXPECT_EQ(packet.substr(10, 3), "SMS");
+  EXPECT_EQ(packet.substr(13, 5), "IMAGE");
+  EXPECT_EQ(packet.substr(19, 11), kFriend);
+  EXPECT_EQ(packet.substr(39, 11), kUser);
+  EXPECT_EQ(packet.substr(59, 10), std::string("Nokia3310\0", 10));
+  EXPECT_EQ(packet.substr(99, 14), std::string("nokia_op_logo\0", 14));
+  EXPECT_EQ(packet.substr(147, 4), std::string("tmp\0", 4));
+  EXPECT_EQ(be32(packet, 152), 1u + 1 + 140);  // T = 1 + (L + 1)
+  EXPECT_EQ(uint8_t(packet[156]), 1);
+  EXPECT_EQ(uint8_t(packet[157]), 140);
+  const std::string logo = packet.substr(158, 140);
+  EXPECT_EQ(logo.substr(0, 14),
+            std::string("\x06\x05\x04\x15\x82\x00\x00\x64\xF0\x00\x00\x48\x0E\x01", 14));
+  int ink = 0;
+  for (int i = 0; i < 72 * 14; ++i) {
+    const bool bit = (uint8_t(logo[14 + i / 8]) >> (7 - i % 8)) & 1;
+    EXPECT_EQ(bit, send.pixel(i % 72, i / 72) == kBlack) << i % 72 << "," << i / 72;
+    ink += bit;
+  }
+  EXPECT_GT(ink, 50);
+  EXPECT_LT(ink, 72 * 14 - 50);
+
+  // The same photo as a colour picture; the recipient is a friend now.
+  pick(*d, CImageDialog::kModel, "诺基亚7650");
+  pick(*d, CImageDialog::kType, "诺基亚彩色图片(176x208)");
+  ASSERT_EQ(d->type().key(), "nokia_567_colorpicture");
+  EXPECT_FALSE(d->visible(CImageDialog::kThreshold));
+  const Picture colour = d->sendPicture();
+  backend_->answer(ui::Answer::Yes);
+  d->onCommand(CImageDialog::kSend);
+  EXPECT_EQ(d->lastResult(), 0);
+  EXPECT_EQ(backend_->boxTexts().back(), "发送图片成功！");
+  const std::string wap = storedPacket(service_->databasePath(), 2);
+  EXPECT_EQ(wap.substr(10, 3), "WAP");
+  EXPECT_EQ(wap.substr(147, 4), std::string("JPG\0", 4));
+  const uint32_t size = be32(wap, 152);
+  ASSERT_EQ(wap.size(), 156u + size);
+  const std::string jpeg = wap.substr(156);
+  EXPECT_EQ(jpeg.find("\xFF\xC2"), std::string::npos);  // never progressive
+  Magick::Image back;
+  back.read(Magick::Blob(jpeg.data(), jpeg.size()));
+  ASSERT_EQ(back.columns(), 176u);
+  ASSERT_EQ(back.rows(), 208u);
+  const Picture got(back, 24);
+  for (auto [x, y] : {std::pair{88, 104}, {5, 5}, {170, 200}}) {
+    const Rgb a = got.pixel(x, y), b = colour.pixel(x, y);
+    EXPECT_NEAR(a.r, b.r, 10);
+    EXPECT_NEAR(a.g, b.g, 10);
+    EXPECT_NEAR(a.b, b.b, 10);
+  }
+}
+
+TEST_F(DialogE2E, RefusedAtOnceNoWaitAndTheFailureReport) {
+  signIn();
+  auto d = dialog("", photo_);
+  d->setText(CImageDialog::kRecipient, kFriend);
+  pick(*d, CImageDialog::kModel, "诺基亚3310");
+  NET_UserLogout();  // the service client now refuses every send
+  backend_->answer(ui::Answer::Yes);
+  backend_->answer(ui::Answer::No);
+  d->onCommand(CImageDialog::kSend);
+  EXPECT_EQ(d->lastResult(), -100);
+  EXPECT_EQ(backend_->boxTexts().back(), "发送图片失败！是否将13900139000加入好友列表?");
+  EXPECT_FALSE(fs::exists(d->lastPackedPath()));
+  EXPECT_TRUE(storedMessages().empty());
+}
+
+}  // namespace
+}  // namespace hv::pictport

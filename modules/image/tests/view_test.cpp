@@ -1,0 +1,179 @@
+// The image dialog's Qt view on the offscreen platform: the controls bound by id, the framing
+// control and the preview painted from the controller, the panel's states placing their
+// controls; screenshots of a photo on a 1-bit type, the text state and a colour type, each with
+// every Chinese text checked to be drawn with a real font. The pictures are left in
+// $HV_SCREENSHOT_DIR (default "screenshots" in the test's folder).
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QDir>
+#include <QFontMetrics>
+#include <QLabel>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <set>
+
+#include "modules/image/clipstatic.h"
+#include "modules/image/dialog.h"
+#include "modules/image/imageview.h"
+#include "modules/image/tests/test_pictures.h"
+#include "platform/fs.h"
+#include "platform/gbk.h"
+#include "platform/tests/test_dir.h"
+#include "ui/UI/phonetree.h"
+#include "ui/qt/binding.h"
+#include "ui/qt/tests/qt_test_app.h"
+
+namespace hv::pictport {
+namespace {
+
+QString screenshotDir() {
+  const QByteArray env = qgetenv("HV_SCREENSHOT_DIR");
+  const QString dir = env.isEmpty() ? QStringLiteral("screenshots") : QString::fromLocal8Bit(env);
+  QDir().mkpath(dir);
+  return dir;
+}
+
+QImage glyph(const QFont& font, char32_t c) {
+  QImage img(48, 48, QImage::Format_RGB32);
+  img.fill(Qt::white);
+  QPainter p(&img);
+  p.setFont(font);
+  p.setPen(Qt::black);
+  p.drawText(img.rect(), Qt::AlignCenter, QString::fromUcs4(&c, 1));
+  return img;
+}
+
+int ink(const QImage& img) {
+  int n = 0;
+  for (int y = 0; y < img.height(); ++y) {
+    for (int x = 0; x < img.width(); ++x) n += qGray(img.pixel(x, y)) < 160;
+  }
+  return n;
+}
+
+// Saves the view and checks each Chinese character it shows; the number checked.
+int checkAndSave(QWidget* view, const QString& name) {
+  const QImage shot = view->grab().toImage();
+  EXPECT_TRUE(shot.save(QDir(screenshotDir()).filePath(name + QStringLiteral(".png"))));
+  int checked = 0;
+  for (QWidget* w : view->findChildren<QWidget*>()) {
+    if (!w->isVisibleTo(view)) continue;
+    QString text;
+    if (auto* l = qobject_cast<QLabel*>(w)) text = l->text();
+    if (auto* b = qobject_cast<QAbstractButton*>(w)) text = b->text();
+    if (auto* c = qobject_cast<QComboBox*>(w)) text = c->currentText();
+    const QImage missing = glyph(w->font(), U'\U0010FFFD');
+    std::set<char32_t> seen;
+    for (char32_t c : text.toUcs4()) {
+      if (c < 0x2E80 || !seen.insert(c).second) continue;
+      ++checked;
+      EXPECT_TRUE(QFontMetrics(w->font()).inFontUcs4(c)) << name.toStdString();
+      const QImage g = glyph(w->font(), c);
+      EXPECT_GT(ink(g), 2) << name.toStdString();
+      EXPECT_NE(g, missing) << name.toStdString() << " U+" << std::hex << uint32_t(c);
+    }
+  }
+  return checked;
+}
+
+class ImageViewTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // The tables, pictures and header come from the built installation.
+    setenv("HANDVANE_HOME", HV_SUITE_DIR, 1);
+    fs::resetSuiteHomeForTesting();
+    ui::qt::testing::app();
+    registerImageView();
+    photo_ = dir_ / "photo.jpg";
+    testing::writeAs(testing::drawn(640, 480,
+                                    [](int x, int y) {
+                                      const int dx = x - 320, dy = y - 240;
+                                      return dx * dx + dy * dy < 150 * 150
+                                                 ? Rgb{200, 40, 40}
+                                                 : Rgb{uint8_t(x / 3), 120, uint8_t(y / 2)};
+                                    }),
+                     photo_, "JPEG");
+    CImageDialog::Options o;
+    o.moduleDir = std::string(HV_SUITE_DIR) + "/";
+    o.pictureFile = photo_;
+    dialog_ = std::make_shared<CImageDialog>(std::move(o));
+    ui::backend().showModeless(dialog_);
+    ASSERT_TRUE(ui::qt::testing::waitFor([&] { return view() != nullptr; }));
+  }
+  void TearDown() override {
+    if (dialog_) ui::backend().close(*dialog_);
+  }
+  QWidget* view() {
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+      auto* b = ui::qt::bindingOf(w);
+      if (b && &b->controller() == dialog_.get() && w->isVisible()) return w;
+    }
+    return nullptr;
+  }
+  template <class W>
+  W* child(int id) {
+    return view()->findChild<W*>(QStringLiteral("c%1").arg(id));
+  }
+  void pick(int id, const std::string& utf8) {
+    const auto items = dialog_->items(id);
+    auto it = std::find(items.begin(), items.end(), T(utf8));
+    ASSERT_NE(it, items.end()) << utf8;
+    dialog_->setSelection(id, int(it - items.begin()));
+    dialog_->onChange(id);
+    QCoreApplication::processEvents();
+  }
+  TestDir dir_;
+  std::string photo_;
+  std::shared_ptr<CImageDialog> dialog_;
+};
+
+TEST_F(ImageViewTest, PhotoOnAOneBitTypeTextStateAndColourType) {
+  pick(CImageDialog::kModel, "诺基亚3310");
+  pick(CImageDialog::kType, "诺基亚运营商图标");
+  dialog_->onCommand(CImageDialog::kWhole);
+  QCoreApplication::processEvents();
+  QWidget* v = view();
+  ASSERT_NE(v, nullptr);
+  // The template's controls by id, the slider shown for the 1-bit type.
+  EXPECT_TRUE(child<QWidget>(CImageDialog::kThreshold)->isVisible());
+  EXPECT_EQ(child<QAbstractButton>(CImageDialog::kSend)->text(), QStringLiteral("发 送"));
+  EXPECT_EQ(child<QWidget>(CImageDialog::kClip)->toolTip(), QStringLiteral("在此选择原始图象"));
+  auto* tree = child<CPhoneTypeTree>(CImageDialog::kModel);
+  EXPECT_EQ(tree->GetItemText(tree->GetCurSel()), T("诺基亚3310"));
+  // The preview lies on the phone's screen: its pixels in the phone widget are the controller's.
+  const QImage phone = child<QWidget>(CImageDialog::kPhone)->grab().toImage();
+  const Point o = dialog_->previewOrigin();
+  const Picture& preview = dialog_->previewWithText();
+  ASSERT_EQ(preview.width(), 144);
+  const Rgb c = preview.pixel(70, 14);
+  EXPECT_EQ(QColor(phone.pixel(o.x + 70, o.y + 14)), QColor(c.r, c.g, c.b));
+  EXPECT_GE(checkAndSave(v, QStringLiteral("image-logo")), 30);
+
+  dialog_->onCommand(CImageDialog::kAddText);
+  QCoreApplication::processEvents();
+  auto* edit = child<QPlainTextEdit>(CImageDialog::kOverlayEdit);
+  ASSERT_TRUE(edit->isVisible());
+  EXPECT_FALSE(child<QWidget>(CImageDialog::kFeeNotice)->isVisible());
+  const auto& placed = dialog_->shownPanelControls().at(CImageDialog::kOverlayEdit);
+  EXPECT_EQ(edit->geometry(),
+            QRect(placed.rect.left, placed.rect.top, placed.rect.width(), placed.rect.height()));
+  edit->setPlainText(QStringLiteral("新年好"));
+  QCoreApplication::processEvents();
+  EXPECT_EQ(dialog_->overlay().text, T("新年好"));
+  EXPECT_GE(checkAndSave(v, QStringLiteral("image-text")), 30);
+  dialog_->onCommand(CImageDialog::kAddText);
+  QCoreApplication::processEvents();
+  EXPECT_FALSE(edit->isVisible());
+  EXPECT_TRUE(child<QWidget>(CImageDialog::kFeeNotice)->isVisible());
+
+  pick(CImageDialog::kModel, "诺基亚7650");
+  pick(CImageDialog::kType, "诺基亚彩色图片(176x208)");
+  EXPECT_FALSE(child<QWidget>(CImageDialog::kThreshold)->isVisible());
+  EXPECT_EQ(dialog_->previewWithText().width(), 158);
+  EXPECT_GE(checkAndSave(v, QStringLiteral("image-colour")), 30);
+}
+
+}  // namespace
+}  // namespace hv::pictport
