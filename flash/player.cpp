@@ -1,10 +1,12 @@
-// The exported Player: loading, frame navigation and rendering on top of the reader.
+// The exported Player: a movie read by the reader, played by the stage, drawn by the renderer.
 #include <fstream>
 #include <iterator>
 
 #include "flash/flash.h"
+#include "flash/player/stage.h"
 #include "flash/reader/movie.h"
 #include "flash/reader/stream.h"
+#include "flash/render/renderer.h"
 
 namespace flash {
 
@@ -12,20 +14,21 @@ struct Player::Impl {
   int width, height;
   Limits limits;
   std::unique_ptr<swf::Movie> movie;
-  int frame = 0;
-  bool playing = true;
-  swf::Rgba background{255, 255, 255, 255};
+  std::unique_ptr<player::Stage> stage;
+  std::unique_ptr<render::Renderer> renderer;
+  render::Canvas canvas;
   std::function<void(const std::string&)> trace;
+  // True while the state is the one gotoFrame() defines: reached from the start through frames
+  // 1, 2, ... without the main timeline being moved otherwise.
+  bool replayState = false;
 
-  int frameCount() const {
-    if (!movie) return 0;
-    return std::max<int>(1, int(movie->timeline.frames.size()));
-  }
-  void applyBackground(int upTo) {
-    background = {255, 255, 255, 255};
-    for (int f = 0; f < upTo && f < int(movie->timeline.frames.size()); ++f)
-      for (const auto& p : movie->timeline.frames[std::size_t(f)])
-        if (p.kind == swf::Placement::Kind::Background) background = p.color;
+  void restart() {
+    stage.reset();
+    stage = std::make_unique<player::Stage>(*movie, limits, [this](const std::string& line) {
+      if (trace) trace(line);
+    });
+    stage->start();
+    replayState = !stage->rootNavigated();
   }
 };
 
@@ -35,20 +38,30 @@ Player::Player(int width, int height, Limits limits) : impl_(std::make_unique<Im
   impl_->limits = limits;
 }
 
-Player::~Player() = default;
+Player::~Player() {
+  // The stage refers to the movie: it goes first.
+  impl_->stage.reset();
+  impl_->renderer.reset();
+}
 
 Failure Player::load(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return Failure{Error::CannotOpen};
-  std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                                  std::istreambuf_iterator<char>());
-  if (in.bad()) return Failure{Error::CannotOpen};
+  in.seekg(0, std::ios::end);
+  std::streamoff size = in.tellg();
+  in.seekg(0);
+  // A compressed file cannot hold more than the uncompressed limit allows either.
+  if (size < 0 || std::size_t(size) > impl_->limits.fileBytes) return Failure{Error::TooLarge};
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
+  in.read(reinterpret_cast<char*>(bytes.data()), size);
+  if (!in) return Failure{Error::CannotOpen};
   return load(bytes.data(), bytes.size());
 }
 
 Failure Player::load(const std::uint8_t* data, std::size_t size) {
+  impl_->stage.reset();
+  impl_->renderer.reset();
   impl_->movie.reset();
-  impl_->frame = 0;
   if (!data || size == 0) return Failure{Error::TooShort};
   try {
     impl_->movie = swf::readMovie(data, size, impl_->limits);
@@ -57,9 +70,8 @@ Failure Player::load(const std::uint8_t* data, std::size_t size) {
   } catch (const std::bad_alloc&) {
     return Failure{Error::TooLarge};
   }
-  impl_->frame = 1;
-  impl_->playing = true;
-  impl_->applyBackground(1);
+  impl_->renderer = std::make_unique<render::Renderer>(*impl_->movie);
+  impl_->restart();
   return {};
 }
 
@@ -77,7 +89,7 @@ Failure Player::damage() const {
 }
 
 int Player::frameCount() const {
-  return impl_->frameCount();
+  return impl_->stage ? impl_->stage->root().frameCount() : 0;
 }
 
 std::uint16_t Player::frameRate() const {
@@ -89,25 +101,27 @@ double Player::framesPerSecond() const {
 }
 
 int Player::currentFrame() const {
-  return impl_->frame;
+  return impl_->stage ? impl_->stage->root().frame : 0;
 }
 
 bool Player::gotoFrame(int n) {
-  if (!impl_->movie || n < 1 || n > frameCount()) return false;
-  impl_->frame = n;
-  impl_->applyBackground(n);
+  if (!impl_->stage || n < 1 || n > frameCount()) return false;
+  if (!impl_->replayState || n < currentFrame()) impl_->restart();
+  impl_->stage->replayTo(n);
+  impl_->replayState = true;
   return true;
 }
 
 bool Player::nextFrame() {
-  if (!impl_->movie || !impl_->playing || frameCount() < 2) return false;
-  impl_->frame = impl_->frame % frameCount() + 1;
-  impl_->applyBackground(impl_->frame);
-  return true;
+  if (!impl_->stage) return false;
+  int before = currentFrame();
+  impl_->stage->tick();
+  impl_->replayState = false;
+  return currentFrame() != before;
 }
 
 bool Player::playing() const {
-  return impl_->playing;
+  return impl_->stage && impl_->stage->root().playing;
 }
 
 Failure Player::resize(int width, int height) {
@@ -130,18 +144,21 @@ std::size_t Player::rowStride() const {
 }
 
 Failure Player::render(std::uint8_t* pixels, std::size_t stride, PixelOrder order) {
-  if (!impl_->movie) return Failure{Error::NotLoaded};
+  if (!impl_->stage) return Failure{Error::NotLoaded};
   if (!pixels || impl_->width <= 0 || impl_->height <= 0 || stride < rowStride())
     return Failure{Error::BadArgument};
-  swf::Rgba c = impl_->background;
-  std::uint8_t first = order == PixelOrder::RGB ? c.r : c.b;
-  std::uint8_t last = order == PixelOrder::RGB ? c.b : c.r;
-  for (int y = 0; y < impl_->height; ++y) {
-    std::uint8_t* row = pixels + std::size_t(y) * stride;
-    for (int x = 0; x < impl_->width; ++x) {
-      row[x * 3] = first;
-      row[x * 3 + 1] = c.g;
-      row[x * 3 + 2] = last;
+  render::Canvas& canvas = impl_->canvas;
+  canvas.width = impl_->width;
+  canvas.height = impl_->height;
+  impl_->renderer->render(impl_->stage->root(), impl_->stage->background(), canvas);
+  int r = order == PixelOrder::RGB ? 0 : 2, b = 2 - r;
+  for (int y = 0; y < canvas.height; ++y) {
+    const std::uint8_t* src = canvas.rgba.data() + std::size_t(y) * std::size_t(canvas.width) * 4;
+    std::uint8_t* dst = pixels + std::size_t(y) * stride;
+    for (int x = 0; x < canvas.width; ++x, src += 4, dst += 3) {
+      dst[r] = src[0];
+      dst[1] = src[1];
+      dst[b] = src[2];
     }
   }
   return {};

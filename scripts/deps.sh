@@ -12,6 +12,8 @@ PACKAGES=(
   libmagick++-6.q16-dev
   # the Flash engine: AGG's compound rasterizer, bitmap codecs, fonts for device text
   libagg-dev libjpeg-dev libpng-dev libfreetype-dev libfontconfig-dev fonts-dejavu-core
+  # an SWF parser independent of the engine, for its tests
+  python3-yaswfp
   qt6-base-dev qt6-translations-l10n libgl-dev fonts-wqy-microhei
   # real peers the tests start on loopback
   dante-server microsocks tinyproxy dnsmasq dnsutils midicsv

@@ -231,11 +231,13 @@ Bitmap decodeImage(Reader& at, const std::uint8_t* data, std::size_t size,
     std::size_t pixels = std::size_t(b.width) * std::size_t(b.height);
     std::vector<std::uint8_t> plane(pixels, 255);
     inflateInto(alpha, alphaSize, plane.data(), pixels);
+    // The authoring tool stores the JPEG's colours premultiplied by this alpha already; lossy
+    // coding may leave a channel a little above its alpha, which is clamped.
     for (std::size_t i = 0; i < pixels; ++i) {
-      unsigned a = plane[i];
+      std::uint8_t a = plane[i];
       std::uint8_t* p = &b.rgba[i * 4];
-      for (int c = 0; c < 3; ++c) p[c] = std::uint8_t((p[c] * a + 127) / 255);
-      p[3] = std::uint8_t(a);
+      for (int c = 0; c < 3; ++c) p[c] = std::min(p[c], a);
+      p[3] = a;
     }
   }
   return b;

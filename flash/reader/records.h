@@ -9,6 +9,8 @@
 
 namespace flash::swf {
 
+using flash::Rect;
+
 struct Rgba {
   std::uint8_t r = 0, g = 0, b = 0, a = 255;
   bool operator==(const Rgba&) const = default;

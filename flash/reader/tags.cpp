@@ -305,6 +305,9 @@ std::unique_ptr<Movie> readMovie(const std::uint8_t* data, std::size_t size, con
   movie->header = parseHeader(movie->data.data(), movie->data.size(), &headerLength);
   // The signature as stored: the data now holds the uncompressed image either way.
   std::copy(data, data + 3, movie->header.signature);
+  // A file shorter than its header says was cut: what is there still plays.
+  if (movie->data.size() < movie->header.fileLength && movie->damage.ok())
+    movie->damage = Failure{Error::Truncated, -1, movie->data.size()};
   Reader r(movie->data.data() + headerLength, movie->data.size() - headerLength, headerLength);
   MovieReader reader(*movie, limits);
   try {

@@ -3,10 +3,14 @@
 // the SWF file format specification, independently of the engine's reader.
 #include <zlib.h>
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
+#include <cstring>
 #include <initializer_list>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace swftest {
@@ -523,6 +527,444 @@ inline std::vector<std::uint8_t> place(int id, int depth, M m = {}) {
 inline std::vector<std::uint8_t> removeObject2(int depth) {
   Bits b;
   b.u16(std::uint32_t(depth));
+  return b.bytes();
+}
+
+// ---- More tag bodies
+
+// DefineBitsLossless(2): pixels as straight RGBA rows. format 3 builds a colour map from the
+// pixels (at most 256 colours), 4 keeps 5 bits a channel, 5 is 32-bit. With alpha, format 5
+// stores premultiplied ARGB.
+inline std::vector<std::uint8_t> defineBitsLossless(int id, int format, int w, int h,
+                                                    const std::vector<Color>& px, bool alpha) {
+  std::vector<std::uint8_t> raw;
+  std::vector<Color> table;
+  if (format == 3) {
+    for (auto& c : px) {
+      bool found = false;
+      for (auto& t : table)
+        if (t.r == c.r && t.g == c.g && t.b == c.b && t.a == c.a) found = true;
+      if (!found) table.push_back(c);
+    }
+    for (auto& t : table) {
+      std::uint8_t a = alpha ? t.a : 255;
+      raw.push_back(std::uint8_t(t.r * a / 255));
+      raw.push_back(std::uint8_t(t.g * a / 255));
+      raw.push_back(std::uint8_t(t.b * a / 255));
+      if (alpha) raw.push_back(a);
+    }
+    int row = (w + 3) & ~3;
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < row; ++x) {
+        std::uint8_t index = 0;
+        if (x < w) {
+          const Color& c = px[std::size_t(y * w + x)];
+          for (std::size_t i = 0; i < table.size(); ++i)
+            if (table[i].r == c.r && table[i].g == c.g && table[i].b == c.b && table[i].a == c.a)
+              index = std::uint8_t(i);
+        }
+        raw.push_back(index);
+      }
+  } else if (format == 4) {
+    int row = (w * 2 + 3) & ~3;
+    for (int y = 0; y < h; ++y) {
+      for (int x = 0; x < w; ++x) {
+        const Color& c = px[std::size_t(y * w + x)];
+        unsigned v = unsigned(c.r >> 3) << 10 | unsigned(c.g >> 3) << 5 | unsigned(c.b >> 3);
+        raw.push_back(std::uint8_t(v >> 8));
+        raw.push_back(std::uint8_t(v));
+      }
+      for (int x = w * 2; x < row; ++x) raw.push_back(0);
+    }
+  } else {
+    for (auto& c : px) {
+      std::uint8_t a = alpha ? c.a : 255;
+      raw.push_back(alpha ? a : 0);
+      raw.push_back(std::uint8_t(c.r * a / 255));
+      raw.push_back(std::uint8_t(c.g * a / 255));
+      raw.push_back(std::uint8_t(c.b * a / 255));
+    }
+  }
+  uLongf size = compressBound(uLong(raw.size()));
+  std::vector<std::uint8_t> z(size);
+  compress2(z.data(), &size, raw.data(), uLong(raw.size()), 9);
+  z.resize(size);
+  Bits b;
+  b.u16(std::uint32_t(id));
+  b.u8(std::uint32_t(format));
+  b.u16(std::uint32_t(w));
+  b.u16(std::uint32_t(h));
+  if (format == 3) b.u8(std::uint32_t(table.size() - 1));
+  b.raw(z);
+  return b.bytes();
+}
+
+// DefineFont: glyph SHAPEs (ShapeWriter version 0, fill 1) behind their offset table.
+inline std::vector<std::uint8_t> defineFont(int id,
+                                            const std::vector<std::vector<std::uint8_t>>& glyphs) {
+  Bits b;
+  b.u16(std::uint32_t(id));
+  std::size_t offset = glyphs.size() * 2;
+  for (auto& g : glyphs) {
+    b.u16(std::uint32_t(offset));
+    offset += g.size();
+  }
+  for (auto& g : glyphs) b.raw(g);
+  return b.bytes();
+}
+
+inline std::vector<std::uint8_t> defineFontInfo(int id, const std::string& name,
+                                                const std::vector<int>& codes) {
+  Bits b;
+  b.u16(std::uint32_t(id));
+  b.u8(std::uint32_t(name.size()));
+  b.raw(std::vector<std::uint8_t>(name.begin(), name.end()));
+  b.u8(0x08);  // ANSI, 8-bit codes
+  for (int c : codes) b.u8(std::uint32_t(c));
+  return b.bytes();
+}
+
+struct FontLayout {
+  int ascent = 0, descent = 0, leading = 0;
+  std::vector<int> advances;
+};
+
+// DefineFont2 with 16-bit offsets and 8-bit codes, optionally with a layout.
+inline std::vector<std::uint8_t> defineFont2(int id, const std::string& name,
+                                             const std::vector<std::vector<std::uint8_t>>& glyphs,
+                                             const std::vector<int>& codes,
+                                             const FontLayout* layout) {
+  Bits b;
+  b.u16(std::uint32_t(id));
+  b.u8(layout ? 0x80 : 0x00);
+  b.u8(1);
+  b.u8(std::uint32_t(name.size()));
+  b.raw(std::vector<std::uint8_t>(name.begin(), name.end()));
+  b.u16(std::uint32_t(glyphs.size()));
+  std::size_t offset = glyphs.size() * 2 + 2;
+  for (auto& g : glyphs) {
+    b.u16(std::uint32_t(offset));
+    offset += g.size();
+  }
+  b.u16(std::uint32_t(offset));  // code table
+  for (auto& g : glyphs) b.raw(g);
+  for (int c : codes) b.u8(std::uint32_t(c));
+  if (layout) {
+    b.u16(std::uint32_t(layout->ascent));
+    b.u16(std::uint32_t(layout->descent));
+    b.u16(std::uint32_t(std::uint16_t(layout->leading)));
+    for (int a : layout->advances) b.u16(std::uint32_t(std::uint16_t(a)));
+    for (std::size_t i = 0; i < glyphs.size(); ++i) rect(b, 0, 0, 0, 0);
+    b.u16(0);  // no kerning
+  }
+  return b.bytes();
+}
+
+struct TextRecord {
+  int font = 0;  // 0: keep
+  bool hasColor = false;
+  Color color;
+  bool hasX = false, hasY = false;
+  int x = 0, y = 0, height = 0;
+  std::vector<std::pair<int, int>> glyphs;  // index, advance
+};
+
+// DefineText (RGB) or DefineText2 (RGBA).
+inline std::vector<std::uint8_t> defineText(int id, int version, std::array<std::int32_t, 4> bounds,
+                                            M m, const std::vector<TextRecord>& records) {
+  Bits b;
+  b.u16(std::uint32_t(id));
+  rect(b, bounds[0], bounds[1], bounds[2], bounds[3]);
+  matrix(b, m);
+  int glyphBits = 1, advanceBits = 1;
+  for (auto& r : records)
+    for (auto& [g, a] : r.glyphs) {
+      glyphBits = std::max(glyphBits, Bits::uneed(std::uint32_t(g)));
+      advanceBits = std::max(advanceBits, Bits::sneed(a));
+    }
+  b.u8(std::uint32_t(glyphBits));
+  b.u8(std::uint32_t(advanceBits));
+  for (auto& r : records) {
+    b.u8(0x80 | (r.font ? 0x08 : 0) | (r.hasColor ? 0x04 : 0) | (r.hasY ? 0x02 : 0) |
+         (r.hasX ? 0x01 : 0));
+    if (r.font) b.u16(std::uint32_t(r.font));
+    if (r.hasColor) color(b, r.color, version >= 2);
+    if (r.hasX) b.u16(std::uint32_t(std::uint16_t(r.x)));
+    if (r.hasY) b.u16(std::uint32_t(std::uint16_t(r.y)));
+    if (r.font) b.u16(std::uint32_t(r.height));
+    b.u8(std::uint32_t(r.glyphs.size()));
+    for (auto& [g, a] : r.glyphs) {
+      b.ubits(std::uint32_t(g), glyphBits);
+      b.sbits(a, advanceBits);
+    }
+    b.align();
+  }
+  b.u8(0);
+  return b.bytes();
+}
+
+struct EditTextDef {
+  std::array<std::int32_t, 4> bounds{0, 2000, 0, 400};
+  bool wordWrap = false, multiline = false, readOnly = true, border = false, html = false,
+       useOutlines = false, noSelect = true;
+  int font = 0, height = 240;
+  bool hasColor = true;
+  Color color{0, 0, 0, 255};
+  bool hasLayout = false;
+  int align = 0, leftMargin = 0, rightMargin = 0, indent = 0, leading = 0;
+  std::string variable, text;
+};
+
+inline std::vector<std::uint8_t> defineEditText(int id, const EditTextDef& e) {
+  Bits b;
+  b.u16(std::uint32_t(id));
+  rect(b, e.bounds[0], e.bounds[1], e.bounds[2], e.bounds[3]);
+  b.u8((!e.text.empty() ? 0x80 : 0) | (e.wordWrap ? 0x40 : 0) | (e.multiline ? 0x20 : 0) |
+       (e.readOnly ? 0x08 : 0) | (e.hasColor ? 0x04 : 0) | (e.font ? 0x01 : 0));
+  b.u8((e.hasLayout ? 0x20 : 0) | (e.noSelect ? 0x10 : 0) | (e.border ? 0x08 : 0) |
+       (e.html ? 0x02 : 0) | (e.useOutlines ? 0x01 : 0));
+  if (e.font) {
+    b.u16(std::uint32_t(e.font));
+    b.u16(std::uint32_t(e.height));
+  }
+  if (e.hasColor) color(b, e.color, true);
+  if (e.hasLayout) {
+    b.u8(std::uint32_t(e.align));
+    b.u16(std::uint32_t(e.leftMargin));
+    b.u16(std::uint32_t(e.rightMargin));
+    b.u16(std::uint32_t(e.indent));
+    b.u16(std::uint32_t(std::uint16_t(e.leading)));
+  }
+  b.str(e.variable);
+  if (!e.text.empty()) b.str(e.text);
+  return b.bytes();
+}
+
+struct ButtonRecordDef {
+  int states = 1;  // bit 0 up, 1 over, 2 down, 3 hit
+  int id = 0, depth = 1;
+  M matrix;
+  CX cx;
+};
+
+// DefineButton (version 1, no colour transforms, an empty action list) or DefineButton2.
+inline std::vector<std::uint8_t> defineButton(int id, int version,
+                                              const std::vector<ButtonRecordDef>& records) {
+  Bits b;
+  b.u16(std::uint32_t(id));
+  if (version == 2) {
+    b.u8(0);
+    b.u16(0);  // no actions
+  }
+  for (auto& r : records) {
+    b.u8(std::uint32_t(r.states));
+    b.u16(std::uint32_t(r.id));
+    b.u16(std::uint32_t(r.depth));
+    matrix(b, r.matrix);
+    if (version == 2) cxform(b, r.cx, true);
+  }
+  b.u8(0);
+  if (version == 1) b.u8(0);  // ActionEndFlag
+  return b.bytes();
+}
+
+inline std::vector<std::uint8_t> defineButtonCxform(int id, const CX& cx) {
+  Bits b;
+  b.u16(std::uint32_t(id));
+  cxform(b, cx, false);
+  return b.bytes();
+}
+
+// DefineSprite around an inner tag stream written with a MovieWriter-like builder.
+class SpriteWriter {
+ public:
+  SpriteWriter& add(int code, const std::vector<std::uint8_t>& body) {
+    auto t = tag(code, body);
+    tags_.insert(tags_.end(), t.begin(), t.end());
+    if (code == ShowFrame) ++frames_;
+    return *this;
+  }
+  SpriteWriter& showFrame() { return add(ShowFrame, {}); }
+  std::vector<std::uint8_t> finish(int id) const {
+    Bits b;
+    b.u16(std::uint32_t(id));
+    b.u16(std::uint32_t(frames_));
+    b.raw(tags_);
+    b.u16(0);
+    return b.bytes();
+  }
+
+ private:
+  std::vector<std::uint8_t> tags_;
+  int frames_ = 0;
+};
+
+// Action records for DoAction.
+class Actions {
+ public:
+  Actions& op(int code) {
+    b_.u8(std::uint32_t(code));
+    return *this;
+  }
+  Actions& record(int code, const std::vector<std::uint8_t>& payload) {
+    b_.u8(std::uint32_t(code));
+    b_.u16(std::uint32_t(payload.size()));
+    b_.raw(payload);
+    return *this;
+  }
+  Actions& push(const std::string& s) {
+    Bits p;
+    p.u8(0);
+    p.str(s);
+    return record(0x96, p.bytes());
+  }
+  Actions& push(double d) {
+    Bits p;
+    p.u8(6);
+    std::uint64_t bits;
+    std::memcpy(&bits, &d, 8);
+    p.u32(std::uint32_t(bits >> 32));
+    p.u32(std::uint32_t(bits));
+    return record(0x96, p.bytes());
+  }
+  Actions& push(int i) {
+    Bits p;
+    p.u8(7);
+    p.u32(std::uint32_t(i));
+    return record(0x96, p.bytes());
+  }
+  Actions& pushBool(bool v) {
+    Bits p;
+    p.u8(5);
+    p.u8(v ? 1 : 0);
+    return record(0x96, p.bytes());
+  }
+  Actions& gotoFrame(int zeroBased) {
+    Bits p;
+    p.u16(std::uint32_t(zeroBased));
+    return record(0x81, p.bytes());
+  }
+  Actions& gotoLabel(const std::string& label) {
+    Bits p;
+    p.str(label);
+    return record(0x8c, p.bytes());
+  }
+  Actions& setTarget(const std::string& target) {
+    Bits p;
+    p.str(target);
+    return record(0x8b, p.bytes());
+  }
+  Actions& gotoFrame2(bool play) {
+    Bits p;
+    p.u8(play ? 1 : 0);
+    return record(0x9f, p.bytes());
+  }
+  // Branches by a byte offset from the end of the branch action.
+  Actions& jump(int offset) {
+    Bits p;
+    p.u16(std::uint32_t(std::uint16_t(offset)));
+    return record(0x99, p.bytes());
+  }
+  Actions& ifTrue(int offset) {
+    Bits p;
+    p.u16(std::uint32_t(std::uint16_t(offset)));
+    return record(0x9d, p.bytes());
+  }
+  std::size_t size() { return b_.bytes().size(); }
+  std::vector<std::uint8_t> finish() {
+    b_.u8(0);
+    return b_.bytes();
+  }
+
+ private:
+  Bits b_;
+};
+
+// ---- Morph shapes and bitmaps from encoded data
+
+struct MorphFillDef {
+  int type = 0x00;
+  Color start, end;
+  M startMatrix, endMatrix;
+  // ratio and colour at the start, then at the end
+  std::vector<std::tuple<int, Color, int, Color>> stops;
+  int bitmap = 0;
+};
+
+struct MorphLineDef {
+  int startWidth = 20, endWidth = 20;
+  Color start, end;
+};
+
+// DefineMorphShape: the edges are SHAPEs (ShapeWriter version 0) whose style indices refer to
+// the morph styles.
+inline std::vector<std::uint8_t> defineMorphShape(int id, std::array<std::int32_t, 4> startBounds,
+                                                  std::array<std::int32_t, 4> endBounds,
+                                                  const std::vector<MorphFillDef>& fills,
+                                                  const std::vector<MorphLineDef>& lines,
+                                                  const std::vector<std::uint8_t>& startEdges,
+                                                  const std::vector<std::uint8_t>& endEdges) {
+  Bits styles;
+  styles.u8(std::uint32_t(fills.size()));
+  for (auto& f : fills) {
+    styles.u8(std::uint32_t(f.type));
+    if (f.type == 0x00) {
+      color(styles, f.start, true);
+      color(styles, f.end, true);
+    } else if (f.type == 0x10 || f.type == 0x12) {
+      matrix(styles, f.startMatrix);
+      matrix(styles, f.endMatrix);
+      styles.u8(std::uint32_t(f.stops.size()));
+      for (auto& [r0, c0, r1, c1] : f.stops) {
+        styles.u8(std::uint32_t(r0));
+        color(styles, c0, true);
+        styles.u8(std::uint32_t(r1));
+        color(styles, c1, true);
+      }
+    } else {
+      styles.u16(std::uint32_t(f.bitmap));
+      matrix(styles, f.startMatrix);
+      matrix(styles, f.endMatrix);
+    }
+  }
+  styles.u8(std::uint32_t(lines.size()));
+  for (auto& l : lines) {
+    styles.u16(std::uint32_t(l.startWidth));
+    styles.u16(std::uint32_t(l.endWidth));
+    color(styles, l.start, true);
+    color(styles, l.end, true);
+  }
+  std::vector<std::uint8_t> st = styles.bytes();
+  Bits b;
+  b.u16(std::uint32_t(id));
+  rect(b, startBounds[0], startBounds[1], startBounds[2], startBounds[3]);
+  rect(b, endBounds[0], endBounds[1], endBounds[2], endBounds[3]);
+  b.u32(std::uint32_t(st.size() + startEdges.size()));
+  b.raw(st);
+  b.raw(startEdges);
+  b.raw(endEdges);
+  return b.bytes();
+}
+
+inline std::vector<std::uint8_t> withId(int id, const std::vector<std::uint8_t>& data) {
+  Bits b;
+  b.u16(std::uint32_t(id));
+  b.raw(data);
+  return b.bytes();
+}
+
+// DefineBitsJPEG3: JPEG data, then the alpha plane zlib-compressed.
+inline std::vector<std::uint8_t> defineBitsJpeg3(int id, const std::vector<std::uint8_t>& jpeg,
+                                                 const std::vector<std::uint8_t>& alpha) {
+  uLongf size = compressBound(uLong(alpha.size()));
+  std::vector<std::uint8_t> z(size);
+  compress2(z.data(), &size, alpha.data(), uLong(alpha.size()), 9);
+  z.resize(size);
+  Bits b;
+  b.u16(std::uint32_t(id));
+  b.u32(std::uint32_t(jpeg.size()));
+  b.raw(jpeg);
+  b.raw(z);
   return b.bytes();
 }
 
