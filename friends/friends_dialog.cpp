@@ -45,7 +45,7 @@ const char* fieldOf(const FriendRecord& r, const TextField& f) {
   return reinterpret_cast<const char*>(&r) + f.offset;
 }
 
-// The age box read as the design reads it: blanks, an optional sign, then digits up to the first
+// The age box read as C's atoi reads it: blanks, an optional sign, then digits up to the first
 // other character; nothing readable gives 0. Values beyond 32 bits stop at the limit.
 int32_t parseAge(std::string_view text) {
   size_t i = 0;
