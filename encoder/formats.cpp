@@ -119,13 +119,11 @@ bool byteSized(const Picture& p) {
 // One message when header and body fit in 140 bytes; otherwise a concatenation element joins the
 // header and the body is spread over as many messages as it needs.
 Encoded split(CMessageHeader header, CMessageBody body, ReferenceSource& references) {
-  size_t headerSize = header.size();
   const size_t bodySize = body.size();
   size_t count = 1;
-  if (headerSize + bodySize > kMaxUserData) {
-    headerSize += Concatenation(0, 0).size();
-    count = ceilDiv(bodySize, kMaxUserData - headerSize);
-    if (count > kMaxConcatMessages) return EncodeError::BadSize;
+  if (!userdata::fits(header.size(), bodySize)) {
+    count = userdata::segmentsFor(bodySize, header.size() + userdata::kConcatenationSize);
+    if (count == 0 || count > kMaxConcatMessages) return EncodeError::BadSize;
     header.add(std::make_unique<Concatenation>(uint8_t(references.next(kMaxConcatReference)),
                                                uint8_t(count)));
   }
