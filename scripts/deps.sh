@@ -5,7 +5,7 @@ set -euo pipefail
 
 PACKAGES=(
   # tool chain
-  cmake ninja-build g++ clang libclang-rt-14-dev pkg-config git
+  cmake ninja-build g++ clang libclang-rt-14-dev clang-format pkg-config git
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   # libraries
   libssl-dev libsqlite3-dev sqlite3 libshp-dev libgif-dev libcairo2-dev zlib1g-dev
