@@ -16,7 +16,7 @@
 #include "tables/models/modelstore.h"
 #include "ui/UI/helper.h"
 #include "ui/UI/history.h"
-#include "ui/UI/image.h"
+#include "ui/pictures/pictures.h"
 #include "utils/function.h"
 
 namespace hv::pictport {

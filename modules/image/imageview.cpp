@@ -31,6 +31,7 @@
 #include "ui/UI/image.h"
 #include "ui/UI/phonetree.h"
 #include "ui/UI/widgets.h"
+#include "ui/pictures/pictures.h"
 #include "ui/qt/binding.h"
 #include "ui/qt/qtbackend.h"
 #include "ui/qt/qtext.h"
