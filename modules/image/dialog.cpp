@@ -15,8 +15,8 @@
 #include "tables/imagetypes/imgtable.h"
 #include "tables/models/modelstore.h"
 #include "ui/UI/helper.h"
-#include "ui/UI/history.h"
-#include "ui/UI/image.h"
+#include "ui/UI/receiverhistory.h"
+#include "ui/pictures/pictures.h"
 #include "utils/function.h"
 
 namespace hv::pictport {
