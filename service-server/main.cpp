@@ -108,10 +108,12 @@ int run(const hv::service::ServiceConfig& config, const hv::service::WebConfig& 
     service.stop();
     return 1;
   }
-  std::printf("handvane-service: region %s:%d auth %s:%d send %s:%d data %s\n",
+  std::printf("handvane-service: region %s:%d auth %s:%d send %s:%d data %s",
               config.bindAddress.c_str(), service.regionPort(), config.bindAddress.c_str(),
               service.authPort(), config.bindAddress.c_str(), service.sendPort(),
               config.dataFolder.c_str());
+  if (webConfig.enabled) std::printf(" web %s:%d", webConfig.bindAddress.c_str(), site.port());
+  std::printf("\n");
   if (webConfig.enabled)
     std::printf("handvane-service: web site %s (virtual phones at %sphone/)\n", site.base().c_str(),
                 site.base().c_str());

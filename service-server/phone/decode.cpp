@@ -206,10 +206,13 @@ Item assembled(const std::vector<Header>& parts, std::span<const uint8_t> whole)
     sounds.insert(sounds.end(), h.sounds.begin(), h.sounds.end());
   }
   const Header& first = parts.front();
-  if (first.port) return smartMessage(*first.port, payload);
+  if (first.port) {
+    Item i = smartMessage(*first.port, payload);
+    if (i.kind == Kind::Undecodable) i.raw.assign(whole.begin(), whole.end());  // all of it
+    return i;
+  }
   if (first.objectSize) {
-    if (*first.objectSize != payload.size() && *first.objectSize > payload.size())
-      return undecodable("阿尔卡特图片的对象长度不符", whole);
+    if (*first.objectSize > payload.size()) return undecodable("阿尔卡特图片的对象长度不符", whole);
     auto b = decodeColumnBitmap(std::span(payload).first(*first.objectSize));
     if (!b) return undecodable("阿尔卡特图片无法解析", whole);
     Item i;

@@ -42,7 +42,7 @@ struct WebConfig {
   size_t maxFormBytes = 16 * 1024;
 };
 
-// Reads the [web] section: Enabled, BindAddress (default: [service] BindAddress), Port,
+// Reads the [web] section: Enabled, BindAddress (default: [service] BindAddress), Port (default 0),
 // FeeConfig (relative to the file's folder; default "confee.dll" there), SmsSender,
 // RecoveryIntervalSeconds, Threads, ReadTimeoutMs.
 WebConfig loadWebConfig(const std::string& path, const std::string& serviceBindAddress,
