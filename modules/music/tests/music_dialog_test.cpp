@@ -1,0 +1,2 @@
+// placeholder until the dialog test is written
+#include <gtest/gtest.h>
