@@ -430,10 +430,10 @@ int picture(Run& run) {
   if (a.plain.size() != 1) return usage("picture takes one picture file");
   const auto to = recipients(a);
   if (to.size() != 1 && !a.has("dry-run")) return usage("picture takes one --to");
-  const auto model = findModel(a.value("model"));
-  if (!model) return refuse(run, r, "unknown phone model " + a.value("model"));
   const auto level = integer(a.value("threshold", "100"), 0, 255);
   if (!level) return usage("--threshold takes 0 to 255");
+  const auto model = findModel(a.value("model"));
+  if (!model) return refuse(run, r, "unknown phone model " + a.value("model"));
   std::unique_ptr<ImageTable> images;
   std::unique_ptr<CPhone2Image> phones;
   try {
@@ -527,12 +527,12 @@ int ringtone(Run& run) {
   if (a.plain.size() != 1) return usage("ringtone takes one MIDI file");
   const auto to = recipients(a);
   if (to.size() != 1 && !a.has("dry-run")) return usage("ringtone takes one --to");
-  const auto model = findModel(a.value("model"));
-  if (!model) return refuse(run, r, "unknown phone model " + a.value("model"));
   const auto quality = integer(a.value("quality", "3"), 1, ringport::kMaxMessages);
   const auto channel = integer(a.value("channel", "0"), 0, 16);
   const auto tempo = integer(a.value("tempo", "5"), ringport::kTempoLow, ringport::kTempoHigh);
   if (!quality || !channel || !tempo) return usage("--quality 1-10, --channel 0-16, --tempo 0-10");
+  const auto model = findModel(a.value("model"));
+  if (!model) return refuse(run, r, "unknown phone model " + a.value("model"));
   ringport::ConvertRequest q;
   q.midiPath = gbkArg(a.plain[0]).value_or("");
   q.converterPath = ringport::converterIn(fs::programDirectory());
