@@ -19,6 +19,8 @@ PACKAGES=(
   qt6-base-dev qt6-translations-l10n libgl-dev fonts-wqy-microhei
   # real peers the tests start on loopback
   dante-server microsocks tinyproxy dnsmasq dnsutils midicsv
+  # the music module plays its ringtones through aplay
+  alsa-utils
   python3 python3-dbfread python3-dbf iproute2 procps xvfb xauth
   # the main program's tests: a notification area under Xvfb, clicks on it, the desktop's tools
   trayer
