@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "cookies/cookiestore.h"
+#include "include/handvane/export.h"
 
 namespace hv::cookies {
 
@@ -17,13 +18,13 @@ inline constexpr char kExpiry[] = "; expires = Sat, 01-Jan-2010 00:00:00 GMT";
 // characters' hexadecimal values, where only '0'-'9' and 'A'-'F' count and anything else
 // (lower-case letters too) is 0; then "//..." gets "http:" in front, and anything that does not
 // start with "http://" (any case) and is not a drive path ("C:...") gets "http://".
-std::string decodeAddress(std::string_view text);
+HV_EXPORT std::string decodeAddress(std::string_view text);
 
 // The value of "KEY=" in a cookie or hand-off text, up to the next ';' or the end; "" when the
 // item is missing. The key must start the text or follow a ';' or a blank.
-std::string channelItem(std::string_view text, std::string_view key);
+HV_EXPORT std::string channelItem(std::string_view text, std::string_view key);
 
-class CookieChannel {
+class HV_EXPORT CookieChannel {
  public:
   // version: "1.2"; the "INSTALL" cookie reads "Version1.2".
   CookieChannel(CookieStore& store, std::string channelUrl, std::string version);

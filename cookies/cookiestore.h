@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "include/handvane/export.h"
+
 namespace hv::cookies {
 
 inline constexpr size_t kMaxStoreBytes = 1024 * 1024;
@@ -30,17 +32,17 @@ struct Cookie {
 };
 
 enum class CookieError { None, BadAddress, BadName, BadValue, Unreadable, Unwritable, Full };
-const char* cookieErrorText(CookieError e);
+HV_EXPORT const char* cookieErrorText(CookieError e);
 
 // Lines that are not cookies (damaged, over-long, empty, "#" comments) are skipped; at most
 // kMaxStoreBytes of text and kMaxCookies cookies are read.
-std::vector<Cookie> parseCookieFile(std::string_view text);
-std::string formatCookieFile(const std::vector<Cookie>& cookies);
+HV_EXPORT std::vector<Cookie> parseCookieFile(std::string_view text);
+HV_EXPORT std::string formatCookieFile(const std::vector<Cookie>& cookies);
 
 // "$HANDVANE_COOKIES", else "$XDG_CONFIG_HOME/handvane/cookies.txt" (~/.config/handvane/).
-std::string defaultStorePath();
+HV_EXPORT std::string defaultStorePath();
 
-class CookieStore {
+class HV_EXPORT CookieStore {
  public:
   explicit CookieStore(std::string path);
 
