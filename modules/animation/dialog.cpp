@@ -314,43 +314,74 @@ void CFlashDialog::clearResults() {
 
 // ---- the movie ----
 
+bool HeadlessControl::load(const std::string& path) {
+  flash::Player probe(1, 1);
+  if (!probe.load(path).ok()) return false;
+  count_ = probe.frameCount();
+  current_ = 0;
+  playing_ = false;
+  return true;
+}
+
+void HeadlessControl::gotoFrame(int frame) {
+  current_ = std::clamp(frame, 0, std::max(0, count_ - 1));
+}
+
+void HeadlessControl::tick() {
+  if (!playing_ || count_ <= 0) return;
+  current_ = current_ + 1 >= count_ ? 0 : current_ + 1;
+}
+
+void CFlashDialog::setControl(FlashControl* control) {
+  control_ = control ? control : &headless_;
+}
+
 bool CFlashDialog::openMovie(const std::string& path) {
   flick::Movie m;
   if (flick::openMovie(path, m) != flick::MovieError::None) {
     message(T("对不起，转换程序不支持这个动画文件！"));
     return false;
   }
-  flash::Player probe(1, 1);
-  if (!probe.load(path).ok()) {
+  if (!control_->load(path)) {
     message(T("对不起，转换程序不支持这个动画文件！"));
     return false;
   }
   movie_ = m;
-  frameCount_ = probe.frameCount();
   first_ = 0;
   last_ = -1;
-  setItems(kRange, {"0", number(std::max(0, frameCount_ - 1))});
+  setItems(kRange, {"0", number(std::max(0, frameCount() - 1))});
   setCurrent(0);
-  playing_ = true;
+  control_->play();
+  onTimer();
   updateButtons();
   return true;
 }
 
 void CFlashDialog::setCurrent(int frame) {
-  current_ = std::clamp(frame, 0, std::max(0, frameCount_ - 1));
-  setSelection(kRange, current_);
-  view(ViewEvent::Frame);
+  control_->gotoFrame(std::clamp(frame, 0, std::max(0, frameCount() - 1)));
+  onTimer();
 }
 
 void CFlashDialog::advance() {
-  if (!playing_ || frameCount_ <= 0) return;
-  setCurrent(current_ + 1 >= frameCount_ ? 0 : current_ + 1);
+  control_->tick();
+  onTimer();
+}
+
+void CFlashDialog::onTimer() {
+  const int now = currentFrame();
+  const bool running = playing();
+  if (now == shownFrame_ && running == shownPlaying_) return;
+  shownFrame_ = now;
+  shownPlaying_ = running;
+  setSelection(kRange, now);
+  view(ViewEvent::Frame);
+  if (!busy_) updateButtons();
 }
 
 std::optional<flick::Frame> CFlashDialog::currentPicture(int width, int height) const {
   if (!movieLoaded()) return std::nullopt;
   flick::Frame f;
-  if (flick::renderOne(movie_, current_, width, height, f) != flick::RenderError::None) {
+  if (flick::renderOne(movie_, currentFrame(), width, height, f) != flick::RenderError::None) {
     return std::nullopt;
   }
   return f;
@@ -359,12 +390,15 @@ std::optional<flick::Frame> CFlashDialog::currentPicture(int width, int height) 
 void CFlashDialog::updateButtons() {
   const bool loaded = movieLoaded();
   const bool idle = !busy_;
+  const bool run = playing();
+  const int now = currentFrame();
+  const int count = frameCount();
   setEnabled(kOpen, idle);
-  setEnabled(kPlay, idle && loaded && !playing_);
-  setEnabled(kPause, idle && loaded && playing_);
-  setEnabled(kStop, idle && loaded && playing_);
-  setEnabled(kPrev, idle && loaded && !playing_ && current_ > 1);
-  setEnabled(kNext, idle && loaded && !playing_ && current_ < frameCount_ - 1);
+  setEnabled(kPlay, idle && loaded && !run);
+  setEnabled(kPause, idle && loaded && run);
+  setEnabled(kStop, idle && loaded && run);
+  setEnabled(kPrev, idle && loaded && !run && now > 1);
+  setEnabled(kNext, idle && loaded && !run && now < count - 1);
   setEnabled(kMarkFirst, idle && loaded);
   setEnabled(kMarkLast, idle && loaded);
   setEnabled(kPreview, idle && loaded && last_ >= first_);
@@ -393,16 +427,18 @@ void CFlashDialog::setMode(Mode m) {
 }
 
 void CFlashDialog::markFirst() {
-  first_ = current_;
+  const int now = currentFrame();
+  first_ = now;
   if (last_ < first_) last_ = first_;
 }
 
 void CFlashDialog::markLast() {
-  if (current_ > first_) {
-    last_ = current_;
+  const int now = currentFrame();
+  if (now > first_) {
+    last_ = now;
   } else {
     last_ = first_;
-    first_ = current_;
+    first_ = now;
   }
 }
 
@@ -496,12 +532,13 @@ void CFlashDialog::relistComics() {
 
 void CFlashDialog::addComic() {
   if (!readyToRender()) return;
-  if (current_ < 0 || current_ >= frameCount_) {
+  const int now = currentFrame();
+  if (now < 0 || now >= frameCount()) {
     message(T("对不起，请首先选择要加入到漫画中的图片！"));
     return;
   }
   flick::Frame pic;
-  if (flick::renderOne(movie_, current_, target_.width, target_.height, pic) !=
+  if (flick::renderOne(movie_, now, target_.width, target_.height, pic) !=
       flick::RenderError::None) {
     message(T("转换失败！"));
     return;
@@ -709,7 +746,7 @@ void CFlashDialog::handOver() {
       options_.startProgram ? options_.startProgram : [](const std::vector<std::string>& argv) {
         return Process::start(argv).has_value();
       };
-  if (!movieLoaded() || frameCount_ <= 0) {
+  if (!movieLoaded() || frameCount() <= 0) {
     const std::string program =
         options_.mainProgram.empty() ? modkit::mainProgramPath() : options_.mainProgram;
     if (program.empty() || !start({program, "-hide", "-f", "image"})) {
@@ -718,7 +755,7 @@ void CFlashDialog::handOver() {
     return;
   }
   flick::Frame f;
-  const auto r = flick::renderOne(movie_, current_, movie_.width(), movie_.height(), f);
+  const auto r = flick::renderOne(movie_, currentFrame(), movie_.width(), movie_.height(), f);
   if (r == flick::RenderError::LoadFailed) {
     message(T("对不起，转换程序不支持这个动画文件"));
     return;
@@ -753,26 +790,30 @@ void CFlashDialog::onCommand(int id) {
       if (auto p = ui::backend().openFile(T("Flash动画 (*.swf)|*.swf||"), "", "")) openMovie(*p);
       break;
     case kPlay:
-      playing_ = true;
+      control_->play();
+      onTimer();
       break;
     case kPause:
-      playing_ = false;
+      control_->stop();
+      onTimer();
       break;
     case kStop:
-      playing_ = false;
+      control_->stop();
       setCurrent(0);
       break;
     case kPrev:
-      setCurrent(current_ - 1);
+      setCurrent(currentFrame() - 1);
       break;
     case kNext:
-      setCurrent(current_ + 1);
+      setCurrent(currentFrame() + 1);
       break;
     case kMarkFirst:
       markFirst();
+      view(ViewEvent::Marks);
       break;
     case kMarkLast:
       markLast();
+      view(ViewEvent::Marks);
       break;
     case kPreview:
       preview();
@@ -851,7 +892,7 @@ void CFlashDialog::onChange(int id) {
       recipientChosen();
       break;
     case kRange:
-      if (!playing_) setCurrent(selection(kRange));
+      if (!playing()) setCurrent(selection(kRange));
       break;
     default:
       break;

@@ -22,6 +22,42 @@ class FriendsTable;
 
 namespace hv::flickport {
 
+// What the dialog asks of the player that shows and plays the opened movie: the view's preview
+// widget, or HeadlessControl when there is no view. Frames count from 0 here.
+class HV_EXPORT FlashControl {
+ public:
+  virtual ~FlashControl() = default;
+  // Loads the movie, stopped at frame 0; false when the engine cannot load it.
+  virtual bool load(const std::string& path) = 0;
+  virtual int frameCount() const = 0;
+  virtual int currentFrame() const = 0;
+  virtual bool playing() const = 0;
+  virtual void play() = 0;
+  // Stops where it is (pause); stop() of the dialog is gotoFrame(0) after it.
+  virtual void stop() = 0;
+  virtual void gotoFrame(int frame) = 0;
+  // One frame of playback while playing: the next frame, the first after the last.
+  virtual void tick() = 0;
+};
+
+// The control's state without any drawing or clock: tick() is called by whoever keeps time.
+class HV_EXPORT HeadlessControl : public FlashControl {
+ public:
+  bool load(const std::string& path) override;
+  int frameCount() const override { return count_; }
+  int currentFrame() const override { return current_; }
+  bool playing() const override { return playing_; }
+  void play() override { playing_ = count_ > 0; }
+  void stop() override { playing_ = false; }
+  void gotoFrame(int frame) override;
+  void tick() override;
+
+ private:
+  int count_ = 0;
+  int current_ = 0;
+  bool playing_ = false;
+};
+
 class HV_EXPORT CFlashDialog : public ui::DialogController {
  public:
   static constexpr int kTemplate = 4200;
@@ -80,7 +116,7 @@ class HV_EXPORT CFlashDialog : public ui::DialogController {
     std::string hostProgram;
   };
 
-  enum class ViewEvent { Frame, Preview, Playback, Busy, Idle, Tooltips };
+  enum class ViewEvent { Frame, Preview, Playback, Busy, Idle, Tooltips, Marks };
 
   explicit CFlashDialog(Options options);
   ~CFlashDialog() override;
@@ -91,15 +127,22 @@ class HV_EXPORT CFlashDialog : public ui::DialogController {
   bool onClose() override;
   void setViewHook(std::function<void(ViewEvent)> hook) { hook_ = std::move(hook); }
 
-  // The movie and its playback, in place of the Flash control.
+  // The player that shows the movie; the view hands its widget in before the dialog starts (it
+  // must outlive the dialog's use of it). Without one the dialog keeps a HeadlessControl.
+  void setControl(FlashControl* control);
+  FlashControl& control() const { return *control_; }
+
   bool openMovie(const std::string& path);
   bool movieLoaded() const { return !movie_.path.empty(); }
   const flick::Movie& movie() const { return movie_; }
-  int frameCount() const { return frameCount_; }
-  int currentFrame() const { return current_; }  // from 0
-  bool playing() const { return playing_; }
-  // One playback tick (the view calls it at the movie's rate while playing).
+  int frameCount() const { return control_->frameCount(); }
+  int currentFrame() const { return control_->currentFrame(); }  // from 0
+  bool playing() const { return control_->playing(); }
+  // One playback tick of the control (the view's clock calls the control itself).
   void advance();
+  // The 20 ms timer: keeps the range bar at the control's current frame and the buttons in step
+  // with the control.
+  void onTimer();
   // The picture of the current frame at the size asked (the view paints it).
   std::optional<flick::Frame> currentPicture(int width, int height) const;
   int firstMark() const { return first_; }
@@ -172,9 +215,10 @@ class HV_EXPORT CFlashDialog : public ui::DialogController {
   flick::Target target_;
   std::string temp_;
   flick::Movie movie_;
-  int frameCount_ = 0;
-  int current_ = 0;
-  bool playing_ = false;
+  HeadlessControl headless_;
+  FlashControl* control_ = &headless_;
+  int shownFrame_ = -1;  // what the range bar and the buttons last showed
+  bool shownPlaying_ = false;
   int first_ = 0;
   int last_ = -1;
   Mode mode_ = Mode::Comic;
