@@ -72,6 +72,18 @@ std::string CFlashDialog::phoneCompanyPath() const {
   return fs::resolveOrKeep(options_.moduleDir + "DATA/phonecompany.ini");
 }
 
+std::string CFlashDialog::headerPicturePath() const {
+  return fs::resolveOrKeep(options_.moduleDir + "DATA/" + T("Lumo影.jpg"));
+}
+
+std::string CFlashDialog::phonePicturePath() const {
+  return fs::resolveOrKeep(options_.moduleDir + "PHONE/" + T("Lumo影手机.jpg"));
+}
+
+std::string CFlashDialog::buttonPicturePath(int id) const {
+  return fs::resolveOrKeep(options_.moduleDir + "PHONE/flickport_" + number(id) + ".bmp");
+}
+
 std::string CFlashDialog::tooltip(int id) const {
   switch (id) {
     case kOpen:

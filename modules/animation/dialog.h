@@ -163,6 +163,15 @@ class HV_EXPORT CFlashDialog : public ui::DialogController {
   std::string tempDir() const { return temp_; }
   std::string tooltip(int id) const;
   std::string phoneCompanyPath() const;
+  // The module's pictures: the header, the phone that frames the preview and the buttons'.
+  std::string headerPicturePath() const;
+  std::string phonePicturePath() const;
+  std::string buttonPicturePath(int id) const;
+  // Where the preview picture lies on the phone picture (187 x 410): centred across, 40 down.
+  int previewLeft(int width) const { return (kPreviewAreaWidth - width) / 2; }
+  static constexpr int kPreviewAreaWidth = 187;
+  static constexpr int kPreviewAreaHeight = 410;
+  static constexpr int kPreviewTop = 40;
 
  private:
   void view(ViewEvent e) {

@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 
 #include "modules/animation/dialog.h"
+#include "modules/animation/flashview.h"
 #include "modules/kit/convert.h"
 #include "platform/fs.h"
 #include "platform/gbk.h"
@@ -24,6 +25,7 @@ constexpr int kNoThread = -2;
 }  // namespace
 
 int DoConvert(const char* receiver, const char* movieFile, const char* launchTag) {
+  hv::flickport::registerFlashView();
   const std::string dir = moduleDirectory();
   const int r = hv::modkit::convert(
       receiver, movieFile, launchTag,
