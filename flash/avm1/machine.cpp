@@ -121,6 +121,11 @@ enum : std::uint8_t {
   kGotoFrame2 = 0x9f,
 };
 
+// A property number from the stack; NaN names no property (as do numbers out of range).
+int propertyNumber(double n) {
+  return std::isnan(n) ? -1 : clampToInt(n);
+}
+
 // Reads the fields of an action's payload; reads past its end give zeros and empty strings.
 class Payload {
  public:
@@ -350,7 +355,7 @@ void Machine::opNavigation(Context& cx, Op& op) {
     case kWaitForFrame2: {
       // Every frame is loaded once the movie is read: only frames past the end are waited for,
       // and then the given number of actions is skipped.
-      int frame = op.code == kWaitForFrame ? in.u16() + 1 : int(toNumber(cx.pop()));
+      int frame = op.code == kWaitForFrame ? in.u16() + 1 : clampToInt(toNumber(cx.pop()));
       int skip = in.u8();
       if (t && t->isClip() && frame > t->frameCount())
         op.jump = std::int64_t(skipActions(op.block, op.blockLength, op.next, skip));
@@ -382,7 +387,7 @@ void Machine::opNavigation(Context& cx, Op& op) {
       break;
     }
     case kCloneSprite: {
-      int depth = int(toNumber(cx.pop()));
+      int depth = clampToInt(toNumber(cx.pop()));
       std::string name = toString(cx.pop());
       Value source = cx.pop();
       Node* n = clipOf(source);
@@ -418,8 +423,8 @@ void Machine::opNavigation(Context& cx, Op& op) {
       if (!t || !t->isClip() || !t->timeline) break;
       int frame = 0;
       std::string s = toString(v);
-      frame = v.isNumber() ? int(v.number) : stage_.labelFrame(*t, s);
-      if (!frame && !s.empty()) frame = int(parseNumberStrict(s));
+      frame = v.isNumber() ? clampToInt(v.number) : stage_.labelFrame(*t, s);
+      if (!frame && !s.empty()) frame = clampToInt(parseNumberStrict(s));
       if (frame < 1 || frame > int(t->timeline->frames.size()) ||
           callDepth_ >= stage_.limits().callDepth)
         break;
@@ -475,12 +480,12 @@ void Machine::gotoValue(Context& cx, const Value& frame, bool play, int bias) {
       if (t) number = stage_.labelFrame(*t, s);
       if (!number) return;
     } else {
-      number = int(n);
+      number = clampToInt(n);
     }
   } else {
     double n = toNumber(frame);
     if (std::isnan(n)) return;
-    number = int(n);
+    number = clampToInt(n);
   }
   if (!t || !t->isClip()) return;
   stage_.gotoFrame(*t, number + bias);
@@ -823,7 +828,7 @@ void Machine::opVariables(Context& cx, Op& op) {
       break;
     }
     case kGetProperty: {
-      int index = int(toNumber(cx.pop()));
+      int index = propertyNumber(toNumber(cx.pop()));
       Value target = cx.pop();
       Node* n = clipOf(target);
       std::string path = n ? std::string() : toString(target);
@@ -833,7 +838,7 @@ void Machine::opVariables(Context& cx, Op& op) {
     }
     case kSetProperty: {
       Value v = cx.pop();
-      int index = int(toNumber(cx.pop()));
+      int index = propertyNumber(toNumber(cx.pop()));
       Value target = cx.pop();
       Node* n = clipOf(target);
       std::string path = n ? std::string() : toString(target);
@@ -1226,7 +1231,7 @@ Value Machine::callScript(const ScriptFunction& f, const ObjectRef& callee, cons
   cx.original = on->shared_from_this();
   cx.self = self.isUndefined() || self.isNull() ? clipValue(*on) : self;
   cx.pool = f.pool;
-  cx.locals = std::make_shared<Object>();
+  cx.locals = makeObject();
   cx.registers.assign(f.version == 2 ? std::max<std::size_t>(f.registerCount, 1) : 4, Value());
   ObjectRef arguments = newArray(args);
   arguments->set(key("callee"), "callee", Value::of(callee), kDontEnum);

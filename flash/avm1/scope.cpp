@@ -618,23 +618,17 @@ std::string Machine::typeOf(const Value& v) {
 }
 
 ObjectRef Machine::newObject() {
-  auto o = std::make_shared<Object>();
-  o->proto = objectProto;
-  return o;
+  return makeObject(Object::Class::Object, objectProto);
 }
 
 ObjectRef Machine::newArray(std::vector<Value> elements) {
-  auto o = std::make_shared<Object>();
-  o->cls = Object::Class::Array;
-  o->proto = arrayProto;
+  auto o = makeObject(Object::Class::Array, arrayProto);
   o->elements = std::move(elements);
   return o;
 }
 
 ObjectRef Machine::newFunction(NativeFunction f) {
-  auto o = std::make_shared<Object>();
-  o->cls = Object::Class::Function;
-  o->proto = functionProto;
+  auto o = makeObject(Object::Class::Function, functionProto);
   o->native = std::move(f);
   auto proto = newObject();
   proto->set(key("constructor"), "constructor", Value::of(o), kDontEnum);

@@ -1,6 +1,7 @@
 #pragma once
 // ActionScript 1 values and objects. Movie clips are objects too: a clip's variables live in
 // its Object, which points back to the clip's Node.
+#include <cmath>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -145,5 +146,14 @@ double parseNumberStrict(const std::string& s);
 double parseNumberLoose(const std::string& s);
 // ToInt32 of ECMA-262.
 std::int32_t toInt32(double n);
+// A number as a whole int in [lo, hi]: truncated, NaN as 0, values beyond the range clamped (a
+// plain cast of NaN or of an out-of-range number is undefined behaviour). The default range
+// leaves room to add two such results.
+inline int clampToInt(double n, int lo = -(1 << 30), int hi = 1 << 30) {
+  if (std::isnan(n)) return 0;
+  if (n <= double(lo)) return lo;
+  if (n >= double(hi)) return hi;
+  return int(n);
+}
 
 }  // namespace flash::avm1

@@ -2,6 +2,7 @@
 // stage into the output, device text, and movies that try to make the engine loop or recurse.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <set>
 
 #include "flash/flash.h"
@@ -327,6 +328,51 @@ TEST(BadInput, TooManyObjectsAreNotPlaced) {
   ASSERT_TRUE(p.load(bytes.data(), bytes.size()).ok());
   auto a = picture(p);
   EXPECT_TRUE(isColor(pixel(a, 50, 2, 2), 255, 0, 0));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(BadInput, HugeAndNaNNumbersWhereWholeNumbersBelongAreClamped) {
+  // Depths, frames, property numbers, radixes and counts from numbers no int can hold.
+  const double extremes[] = {-2147483648.0, 2147483647.0, 1e300, -1e300, NAN, INFINITY};
+  Actions a;
+  for (double x : extremes) {
+    a.push("/clip").push("copy").push(x).op(0x24);  // duplicateMovieClip at depth x
+    a.setTarget("clip");                            // the gotos move the sprite
+    a.push(x).record(0x9f, {0x02, 0x00, 0x40});     // gotoAndStop(x) with a bias of 16384
+    a.push(x).record(0x9f, {0x01});                 // gotoAndPlay(x)
+    a.setTarget("");
+    a.push("/clip").push(x).op(0x22).op(0x17);                      // getProperty("/clip", x)
+    a.push("/clip").push(x).push(x).op(0x23);                       // setProperty("/clip", x, x)
+    a.push(x).op(0x18).op(0x17);                                    // int(x)
+    a.push("abc").push(x).push(x).op(0x15).op(0x17);                // substring("abc", x, x)
+    a.push(x).op(0x33).op(0x17);                                    // chr(x)
+    a.push(x).push(1).push("n").push(1).push(x).op(0x42).op(0x3c);  // [x] ... as "n"
+    // n.toString(x); n.splice(x, x)
+    a.push(x).push(1).push(x).push(1).push("Number").op(0x40).push("toString").op(0x52).op(0x17);
+    a.push(x).push(x).push(2).push("n").op(0x1c).push("splice").op(0x52).op(0x17);
+  }
+  a.push("done").op(0x26);
+  MovieWriter m(5, 20, 20);
+  SpriteWriter s;
+  s.showFrame().showFrame();
+  m.add(DefineSprite, s.finish(3));
+  Place p;
+  p.id = 3, p.depth = 1, p.name = "clip";
+  m.add(PlaceObject2, placeObject2(p));
+  m.add(DoAction, a.finish()).showFrame().showFrame();
+  auto bytes = m.bytes();
+  std::vector<std::string> lines;
+  flash::Player player(20, 20);
+  player.setTraceHandler([&](const std::string& l) { lines.push_back(l); });
+  ASSERT_TRUE(player.load(bytes.data(), bytes.size()).ok());
+  EXPECT_EQ(lines, (std::vector<std::string>{"done"}));
+  std::vector<std::uint8_t> rgb(player.rowStride() * 20);
+  EXPECT_TRUE(player.render(rgb.data(), player.rowStride()).ok());
+  player.nextFrame();
+  EXPECT_TRUE(player.render(rgb.data(), player.rowStride()).ok());
 }
 
 }  // namespace
