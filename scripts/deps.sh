@@ -22,6 +22,8 @@ PACKAGES=(
   # the music module plays its ringtones through aplay
   alsa-utils
   python3 python3-dbfread python3-dbf iproute2 procps xvfb xauth
+  # outside GIF readers that check the animation module's output
+  gifsicle giflib-tools python3-pil
   # the main program's tests: a notification area under Xvfb, clicks on it, the desktop's tools
   trayer
   xdotool
