@@ -30,6 +30,7 @@
 #include "tables/imagetypes/imgtable.h"
 #include "tables/models/modelstore.h"
 #include "ui/UI/image.h"
+#include "ui/pictures/pictures.h"
 #include "utils/function.h"
 
 namespace hv::hvsend {
