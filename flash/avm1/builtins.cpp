@@ -25,21 +25,20 @@ Machine::Machine(player::Stage& stage) : stage_(stage), version_(stage.movie().h
   installBuiltins();
 }
 
-Machine::~Machine() = default;
+Machine::~Machine() {
+  releaseAll();
+}
 
 void Machine::attach(Node& clip) {
   if (clip.vars) return;
-  auto o = std::make_shared<Object>();
-  o->cls = Object::Class::Clip;
-  o->proto = clipProto;
+  auto o = makeObject(Object::Class::Clip, clipProto);
   o->clip = clip.weak_from_this();
   clip.vars = std::move(o);
 }
 
 void Machine::installBuiltins() {
-  objectProto = std::make_shared<Object>();
-  functionProto = std::make_shared<Object>();
-  functionProto->proto = objectProto;
+  objectProto = makeObject();
+  functionProto = makeObject(Object::Class::Object, objectProto);
   global = newObject();
   auto method = [&](const ObjectRef& on, const std::string& name, NativeFunction f) {
     on->set(key(name), name, Value::of(newFunction(std::move(f))), kDontEnum);
@@ -132,7 +131,7 @@ void Machine::installGlobals() {
     while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i]))) ++i;
     int sign = 1;
     if (i < s.size() && (s[i] == '-' || s[i] == '+')) sign = s[i++] == '-' ? -1 : 1;
-    int radix = a.size() > 1 ? int(m.toNumber(a[1])) : 0;
+    int radix = a.size() > 1 ? clampToInt(m.toNumber(a[1])) : 0;
     if ((radix == 0 || radix == 16) && s.compare(i, 2, "0x") == 0) radix = 16, i += 2;
     if ((radix == 0 || radix == 16) && s.compare(i, 2, "0X") == 0) radix = 16, i += 2;
     if (radix == 0) radix = (i + 1 < s.size() && s[i] == '0') ? 8 : 10;
@@ -197,7 +196,7 @@ void Machine::installGlobals() {
         from = comma + 1;
       }
     }
-    int set = int(m.toNumber(arg(a, 2))), clear = int(m.toNumber(arg(a, 3)));
+    int set = toInt32(m.toNumber(arg(a, 2))), clear = toInt32(m.toNumber(arg(a, 3)));
     for (auto& n : names)
       if (Property* p = o.object->own(n)) p->flags = std::uint8_t((p->flags & ~clear) | (set & 7));
     return Value();
@@ -378,10 +377,11 @@ void Machine::installArrays() {
   });
   method("splice", [clampIndex](Machine& m, Object& o, std::vector<Value>& a) {
     std::size_t from = clampIndex(m, arg(a, 0), o.elements.size(), 0);
-    std::size_t count =
-        a.size() > 1
-            ? std::size_t(std::clamp(m.toNumber(a[1]), 0.0, double(o.elements.size() - from)))
-            : o.elements.size() - from;
+    std::size_t count = o.elements.size() - from;
+    if (a.size() > 1) {
+      double n = m.toNumber(a[1]);
+      count = std::size_t(std::clamp(std::isnan(n) ? 0.0 : n, 0.0, double(count)));
+    }
     std::vector<Value> removed(o.elements.begin() + long(from),
                                o.elements.begin() + long(from + count));
     o.elements.erase(o.elements.begin() + long(from), o.elements.begin() + long(from + count));
@@ -430,9 +430,7 @@ void Machine::installStrings() {
       return convert(m, arg(a, 0));
     });
     ctor->constructor = [convert, proto, cls](Machine& m, const Value&, std::vector<Value>& a) {
-      auto o = std::make_shared<Object>();
-      o->cls = cls;
-      o->proto = proto;
+      auto o = m.makeObject(cls, proto);
       o->primitive = convert(m, arg(a, 0));
       (void)m;
       return Value::of(o);
@@ -491,8 +489,8 @@ void Machine::installStrings() {
       key("toString"), "toString",
       Value::of(newFunction([primitiveOf](Machine& m, const Value& self, std::vector<Value>& a) {
         double n = m.toNumber(primitiveOf(self));
-        int radix = a.empty() ? 10 : int(m.toNumber(a[0]));
-        if (radix == 10 || radix < 2 || radix > 36 || !std::isfinite(n))
+        int radix = a.empty() ? 10 : clampToInt(m.toNumber(a[0]));
+        if (radix == 10 || radix < 2 || radix > 36 || !(std::fabs(n) < 9.2e18))
           return Value::of(numberToString(n));
         std::int64_t v = std::int64_t(n);
         bool negative = v < 0;
@@ -694,10 +692,10 @@ void Machine::installClipMethods() {
   auto frameOf = [](Machine& m, Node& n, const Value& v) {
     if (v.isString()) {
       double f = parseNumberStrict(v.string);
-      return std::isnan(f) ? m.stage().labelFrame(n, v.string) : int(f);
+      return std::isnan(f) ? m.stage().labelFrame(n, v.string) : clampToInt(f);
     }
     double f = m.toNumber(v);
-    return std::isnan(f) ? 0 : int(f);
+    return clampToInt(f);
   };
   method("play", [](Machine& m, Node& n, std::vector<Value>&) {
     m.stage().setPlaying(n, true);
@@ -741,7 +739,7 @@ void Machine::installClipMethods() {
     return Value::of(double(m.stage().movie().data.size()));
   });
   method("duplicateMovieClip", [](Machine& m, Node& n, std::vector<Value>& a) {
-    Node* copy = m.stage().duplicate(n, m.toString(arg(a, 0)), int(m.toNumber(arg(a, 1))));
+    Node* copy = m.stage().duplicate(n, m.toString(arg(a, 0)), clampToInt(m.toNumber(arg(a, 1))));
     return copy ? m.clipValue(*copy) : Value();
   });
   method("removeMovieClip", [](Machine& m, Node& n, std::vector<Value>&) {

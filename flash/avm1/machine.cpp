@@ -121,6 +121,11 @@ enum : std::uint8_t {
   kGotoFrame2 = 0x9f,
 };
 
+// A property number from the stack; NaN names no property (as do numbers out of range).
+int propertyNumber(double n) {
+  return std::isnan(n) ? -1 : clampToInt(n);
+}
+
 // Reads the fields of an action's payload; reads past its end give zeros and empty strings.
 class Payload {
  public:
@@ -164,6 +169,22 @@ void Machine::run(Node& clip, const std::uint8_t* code, std::size_t length) {
     // An uncaught throw ends the block.
   }
   contexts_.pop_back();
+  if (contexts_.empty()) callDepth_ = 0;
+}
+
+void Machine::charge(std::size_t steps) {
+  std::uint32_t& left = stage_.stepsLeft();
+  left -= std::uint32_t(std::min<std::size_t>(left, steps));
+}
+
+void Machine::outsideScripts(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const Exhausted&) {
+    stage_.stepsLeft() = 0;
+  } catch (const Thrown&) {
+    // Nothing catches a throw here: what was being done ends.
+  }
   if (contexts_.empty()) callDepth_ = 0;
 }
 
@@ -350,7 +371,7 @@ void Machine::opNavigation(Context& cx, Op& op) {
     case kWaitForFrame2: {
       // Every frame is loaded once the movie is read: only frames past the end are waited for,
       // and then the given number of actions is skipped.
-      int frame = op.code == kWaitForFrame ? in.u16() + 1 : int(toNumber(cx.pop()));
+      int frame = op.code == kWaitForFrame ? in.u16() + 1 : clampToInt(toNumber(cx.pop()));
       int skip = in.u8();
       if (t && t->isClip() && frame > t->frameCount())
         op.jump = std::int64_t(skipActions(op.block, op.blockLength, op.next, skip));
@@ -382,7 +403,7 @@ void Machine::opNavigation(Context& cx, Op& op) {
       break;
     }
     case kCloneSprite: {
-      int depth = int(toNumber(cx.pop()));
+      int depth = clampToInt(toNumber(cx.pop()));
       std::string name = toString(cx.pop());
       Value source = cx.pop();
       Node* n = clipOf(source);
@@ -418,8 +439,8 @@ void Machine::opNavigation(Context& cx, Op& op) {
       if (!t || !t->isClip() || !t->timeline) break;
       int frame = 0;
       std::string s = toString(v);
-      frame = v.isNumber() ? int(v.number) : stage_.labelFrame(*t, s);
-      if (!frame && !s.empty()) frame = int(parseNumberStrict(s));
+      frame = v.isNumber() ? clampToInt(v.number) : stage_.labelFrame(*t, s);
+      if (!frame && !s.empty()) frame = clampToInt(parseNumberStrict(s));
       if (frame < 1 || frame > int(t->timeline->frames.size()) ||
           callDepth_ >= stage_.limits().callDepth)
         break;
@@ -475,12 +496,12 @@ void Machine::gotoValue(Context& cx, const Value& frame, bool play, int bias) {
       if (t) number = stage_.labelFrame(*t, s);
       if (!number) return;
     } else {
-      number = int(n);
+      number = clampToInt(n);
     }
   } else {
     double n = toNumber(frame);
     if (std::isnan(n)) return;
-    number = int(n);
+    number = clampToInt(n);
   }
   if (!t || !t->isClip()) return;
   stage_.gotoFrame(*t, number + bias);
@@ -559,9 +580,11 @@ void Machine::opArithmetic(Context& cx, Op& op) {
     }
     case kAdd2: {
       Value b = toPrimitive(cx.pop()), a = toPrimitive(cx.pop());
-      if (a.isString() || b.isString())
-        cx.push(Value::of(concat(toString(a), toString(b))));
-      else
+      if (a.isString() || b.isString()) {
+        std::string joined = concat(toString(a), toString(b));
+        charge(joined.size() / kBytesPerStep);
+        cx.push(Value::of(std::move(joined)));
+      } else
         cx.push(Value::of(toNumber(a) + toNumber(b)));
       break;
     }
@@ -775,7 +798,9 @@ void Machine::opStrings(Context& cx, Op& op) {
       break;
     case kStringAdd: {
       std::string b = toString(cx.pop()), a = toString(cx.pop());
-      cx.push(Value::of(concat(a, b)));
+      std::string joined = concat(a, b);
+      charge(joined.size() / kBytesPerStep);
+      cx.push(Value::of(std::move(joined)));
       break;
     }
     case kStringExtract:
@@ -823,7 +848,7 @@ void Machine::opVariables(Context& cx, Op& op) {
       break;
     }
     case kGetProperty: {
-      int index = int(toNumber(cx.pop()));
+      int index = propertyNumber(toNumber(cx.pop()));
       Value target = cx.pop();
       Node* n = clipOf(target);
       std::string path = n ? std::string() : toString(target);
@@ -833,7 +858,7 @@ void Machine::opVariables(Context& cx, Op& op) {
     }
     case kSetProperty: {
       Value v = cx.pop();
-      int index = int(toNumber(cx.pop()));
+      int index = propertyNumber(toNumber(cx.pop()));
       Value target = cx.pop();
       Node* n = clipOf(target);
       std::string path = n ? std::string() : toString(target);
@@ -1182,13 +1207,19 @@ Value Machine::call(const Value& function, const Value& self, std::vector<Value>
   const ObjectRef& f = function.object;
   if (f->script) return callScript(*f->script, f, self, args, nullptr);
   if (f->native) {
-    if (callDepth_ >= stage_.limits().callDepth) return Value();
+    // A built-in costs a step, and more for the size of what it made, so that building strings
+    // and arrays in a loop ends at the budget too.
+    if (callDepth_ >= stage_.limits().callDepth || stage_.stepsLeft() == 0) return Value();
+    --stage_.stepsLeft();
     ++callDepth_;
     struct Leave {
       int& d;
       ~Leave() { --d; }
     } leave{callDepth_};
-    return f->native(*this, self, args);
+    Value r = f->native(*this, self, args);
+    if (r.isString()) charge(r.string.size() / kBytesPerStep);
+    if (r.isObject()) charge(r.object->elements.size() / kElementsPerStep);
+    return r;
   }
   return Value();
 }
@@ -1226,7 +1257,7 @@ Value Machine::callScript(const ScriptFunction& f, const ObjectRef& callee, cons
   cx.original = on->shared_from_this();
   cx.self = self.isUndefined() || self.isNull() ? clipValue(*on) : self;
   cx.pool = f.pool;
-  cx.locals = std::make_shared<Object>();
+  cx.locals = makeObject();
   cx.registers.assign(f.version == 2 ? std::max<std::size_t>(f.registerCount, 1) : 4, Value());
   ObjectRef arguments = newArray(args);
   arguments->set(key("callee"), "callee", Value::of(callee), kDontEnum);

@@ -4,6 +4,7 @@
 // built-in objects ordinary animations use. Every action counts against the stage's step budget
 // of the frame; an action it does not know is skipped.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -50,6 +51,17 @@ class Machine {
   ObjectRef newObject();
   ObjectRef newArray(std::vector<Value> elements = {});
   ObjectRef newFunction(NativeFunction f);
+  // Every object is made here, so that the machine can free them (see heap.cpp).
+  ObjectRef makeObject(Object::Class cls = Object::Class::Object, ObjectRef proto = nullptr);
+  // Frees the objects that only reference cycles among objects keep alive; returns how many.
+  std::size_t collectCycles();
+  // Collects cycles once the objects made since the last collection are many (between frames).
+  void collectIfDue();
+  // Objects made by this machine that are still alive.
+  std::size_t liveObjects() const;
+  // Takes steps from the frame's budget for work beyond one action (long strings, big arrays).
+  void charge(std::size_t steps);
+  static constexpr std::size_t kBytesPerStep = 1024, kElementsPerStep = 64;
   // The clip a value refers to (a clip object whose clip is still on stage), else null.
   player::Node* clipOf(const Value& v) const;
   Value clipValue(player::Node& clip);
@@ -100,12 +112,22 @@ class Machine {
   void installMath();
   void installGlobals();
   void syncTexts(player::Node& clip);
+  void bindTextNow(player::Node& text);
+  // Runs f where no script is running: a throw or the end of the step budget inside ends f.
+  void outsideScripts(const std::function<void()>& f);
+  void compactRegistry();
+  void releaseAll();
+
+  static constexpr std::size_t kRegistryMinimum = 4096;
 
   player::Stage& stage_;
   int version_;
   int callDepth_ = 0;
   std::vector<Context*> contexts_;  // the scripts running now, innermost last
   std::uint64_t random_;
+  std::vector<std::weak_ptr<Object>> objects_;  // every object made, alive or not
+  std::size_t collectAt_ = kRegistryMinimum;    // registry size that prompts dropping the dead
+  std::size_t collectDue_ = kRegistryMinimum;   // registry size that prompts a collection
 };
 
 }  // namespace flash::avm1

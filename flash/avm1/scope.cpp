@@ -618,23 +618,17 @@ std::string Machine::typeOf(const Value& v) {
 }
 
 ObjectRef Machine::newObject() {
-  auto o = std::make_shared<Object>();
-  o->proto = objectProto;
-  return o;
+  return makeObject(Object::Class::Object, objectProto);
 }
 
 ObjectRef Machine::newArray(std::vector<Value> elements) {
-  auto o = std::make_shared<Object>();
-  o->cls = Object::Class::Array;
-  o->proto = arrayProto;
+  auto o = makeObject(Object::Class::Array, arrayProto);
   o->elements = std::move(elements);
   return o;
 }
 
 ObjectRef Machine::newFunction(NativeFunction f) {
-  auto o = std::make_shared<Object>();
-  o->cls = Object::Class::Function;
-  o->proto = functionProto;
+  auto o = makeObject(Object::Class::Function, functionProto);
   o->native = std::move(f);
   auto proto = newObject();
   proto->set(key("constructor"), "constructor", Value::of(o), kDontEnum);
@@ -645,6 +639,10 @@ ObjectRef Machine::newFunction(NativeFunction f) {
 // ---- Edit texts bound to variables
 
 void Machine::bindText(Node& text) {
+  outsideScripts([&] { bindTextNow(text); });
+}
+
+void Machine::bindTextNow(Node& text) {
   const auto* def = std::get_if<swf::EditText>(text.character);
   if (!def || def->variable.empty() || !text.parent) return;
   Context cx;
@@ -658,7 +656,7 @@ void Machine::bindText(Node& text) {
 }
 
 void Machine::syncTexts() {
-  syncTexts(stage_.root());
+  outsideScripts([&] { syncTexts(stage_.root()); });
 }
 
 void Machine::syncTexts(Node& clip) {

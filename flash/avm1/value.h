@@ -1,6 +1,7 @@
 #pragma once
 // ActionScript 1 values and objects. Movie clips are objects too: a clip's variables live in
 // its Object, which points back to the clip's Node.
+#include <cmath>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -108,6 +109,13 @@ struct Object : std::enable_shared_from_this<Object> {
   NativeFunction constructor;  // a native function's behaviour under `new`, when it differs
   std::weak_ptr<player::Node> clip;
 
+  Object() = default;
+  Object(const Object&) = delete;
+  Object& operator=(const Object&) = delete;
+  // Frees the objects only this one held without recursing once per object (a long chain of
+  // objects would otherwise overflow the stack).
+  ~Object();
+
   bool isFunction() const { return cls == Class::Function; }
   const Property* own(const std::string& key) const {
     auto it = properties.find(key);
@@ -145,5 +153,14 @@ double parseNumberStrict(const std::string& s);
 double parseNumberLoose(const std::string& s);
 // ToInt32 of ECMA-262.
 std::int32_t toInt32(double n);
+// A number as a whole int in [lo, hi]: truncated, NaN as 0, values beyond the range clamped (a
+// plain cast of NaN or of an out-of-range number is undefined behaviour). The default range
+// leaves room to add two such results.
+inline int clampToInt(double n, int lo = -(1 << 30), int hi = 1 << 30) {
+  if (std::isnan(n)) return 0;
+  if (n <= double(lo)) return lo;
+  if (n >= double(hi)) return hi;
+  return int(n);
+}
 
 }  // namespace flash::avm1

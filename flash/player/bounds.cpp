@@ -24,7 +24,7 @@ void unite(swf::Rect& into, const swf::Rect& r, bool& any) {
 }
 
 std::int32_t blend(std::int32_t a, std::int32_t b, double t) {
-  return std::int32_t(std::lround(a + (b - a) * t));
+  return std::int32_t(std::lround(double(a) + (double(b) - double(a)) * t));
 }
 
 }  // namespace

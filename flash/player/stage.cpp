@@ -38,6 +38,7 @@ void Stage::tick() {
   stepsLeft_ = limits_.actionSteps;
   advance(*root_);
   runQueue();
+  machine_->collectIfDue();
 }
 
 void Stage::replayTo(int n) {

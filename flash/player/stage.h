@@ -60,6 +60,7 @@ class Stage {
   // How many more actions may run in this tick; scripts count down from Limits::actionSteps.
   std::uint32_t& stepsLeft() { return stepsLeft_; }
   const Limits& limits() const { return limits_; }
+  avm1::Machine& machine() { return *machine_; }
   // The number of objects on stage now.
   std::size_t objectCount() const { return objects_; }
 

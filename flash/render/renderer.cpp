@@ -316,7 +316,8 @@ void flattenQuad(Sink& sink, double tolerance, double x0, double y0, double cx, 
   // n chords stay within |p0 - 2c + p1| / (8 n^2) of the curve.
   double dx = x0 - 2 * cx + x1, dy = y0 - 2 * cy + y1;
   double dd = std::sqrt(dx * dx + dy * dy);
-  int n = std::clamp(int(std::ceil(std::sqrt(dd / (8 * tolerance)))), 1, 256);
+  double chords = std::ceil(std::sqrt(dd / (8 * tolerance)));
+  int n = chords >= 1 && chords <= 256 ? int(chords) : chords > 256 ? 256 : 1;
   for (int i = 1; i <= n; ++i) {
     double t = double(i) / n, u = 1 - t;
     sink(u * u * x0 + 2 * u * t * cx + t * t * x1, u * u * y0 + 2 * u * t * cy + t * t * y1);
