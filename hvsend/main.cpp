@@ -29,7 +29,6 @@
 #include "tables/friends/buddystore.h"
 #include "tables/imagetypes/imgtable.h"
 #include "tables/models/modelstore.h"
-#include "ui/UI/image.h"
 #include "ui/pictures/pictures.h"
 #include "utils/function.h"
 
