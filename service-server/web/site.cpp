@@ -1,6 +1,7 @@
 #include "service-server/web/site.h"
 
 #include <httplib.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -243,6 +244,12 @@ bool WebSite::start(std::string& error) {
   server_ = std::make_unique<httplib::Server>();
   auto& s = *server_;
   const int threads = std::clamp(config_.threads, 2, 256);
+  // SO_REUSEADDR only: cpp-httplib also sets SO_REUSEPORT by default, which lets a second
+  // service (or any program of the same user) bind the same port and take half the requests.
+  s.set_socket_options([](int sock) {
+    int yes = 1;
+    ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  });
   s.new_task_queue = [threads] { return new httplib::ThreadPool(size_t(threads)); };
   s.set_read_timeout(config_.readTimeoutMs / 1000, (config_.readTimeoutMs % 1000) * 1000);
   s.set_write_timeout(5, 0);
@@ -278,6 +285,9 @@ bool WebSite::start(std::string& error) {
     return false;
   }
   thread_ = std::thread([this] { server_->listen_after_bind(); });
+  // stop() only reaches a server that runs its accept loop already: wait for it (bounded).
+  for (int i = 0; i < 5000 && !server_->is_running(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   return true;
 }
 

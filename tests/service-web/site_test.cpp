@@ -247,6 +247,16 @@ class Raw {
   bool ok_ = false;
 };
 
+TEST_F(SiteTest, ASecondSiteCannotShareThePort) {
+  startSite();
+  auto config = web_;
+  config.port = site_->port();
+  WebSite second(config, *store_);
+  std::string error;
+  EXPECT_FALSE(second.start(error));
+  EXPECT_NE(error.find(std::to_string(site_->port())), std::string::npos);
+}
+
 TEST_F(SiteTest, HostileRequestsAreRefusedAndTheSiteStaysUp) {
   startSite();
   {  // A header line far over the limit.
