@@ -34,6 +34,13 @@ if(HV_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
   add_link_options(-fsanitize=address,undefined)
 endif()
+if(HV_TSAN)
+  if(HV_SANITIZE)
+    message(FATAL_ERROR "HV_TSAN and HV_SANITIZE cannot be combined")
+  endif()
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+endif()
 if(HV_FUZZ)
   if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
     message(FATAL_ERROR "HV_FUZZ needs clang (CXX=clang++)")
@@ -151,9 +158,11 @@ function(hv_test name)
   set_target_properties(${name} PROPERTIES
     RUNTIME_OUTPUT_DIRECTORY ${HV_TEST_DIR}
     BUILD_RPATH "${HV_SUITE_DIR}")
-  set(props TIMEOUT ${A_TIMEOUT})
+  # Every test case is labelled with its program's name, so that a stage can pick programs
+  # (ctest -L '^(platform_test|svclink_test)$').
+  set(props TIMEOUT ${A_TIMEOUT} LABELS ${name})
   if(A_LABELS)
-    list(APPEND props LABELS "${A_LABELS}")
+    set(props TIMEOUT ${A_TIMEOUT} LABELS "${name};${A_LABELS}")
   endif()
   gtest_discover_tests(${name}
     WORKING_DIRECTORY ${HV_TEST_DIR}
@@ -169,8 +178,13 @@ function(hv_fuzzer name)
   set_target_properties(${name} PROPERTIES
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fuzz
     BUILD_RPATH "${HV_SUITE_DIR}")
-  # scripts/fuzz.sh seeds the fuzzer from the corpus this file names.
+  # scripts/fuzz.sh seeds the fuzzer from the corpus this file names, and builds them all
+  # through the target fuzz_targets.
   file(WRITE ${CMAKE_BINARY_DIR}/fuzz-corpus/${name} "${A_CORPUS}")
+  if(NOT TARGET fuzz_targets)
+    add_custom_target(fuzz_targets)
+  endif()
+  add_dependencies(fuzz_targets ${name})
   if(HV_FUZZ)
     target_link_options(${name} PRIVATE -fsanitize=fuzzer)
   else()

@@ -80,8 +80,8 @@ struct Format {
 constexpr Format kFormats[] = {
     // Mobile country code 460, network code 00, in Smart Messaging's BCD.
     {"nokia_op_logo", Family::Nokia, {0x1582, 14, {0x64, 0xF0, 0x00}, 3}},
-    // Version 0x30 only.
-    {"nokia_cli_icon", Family::Nokia, {0x1583, 14, {0x30}, 1}},
+    // The caller-group graphic is the OTA bitmap alone.
+    {"nokia_cli_icon", Family::Nokia, {0x1583, 14, {}, 0}},
     // Version 0x30, item type (0x02 picture, 0x06 screensaver), item length 0x0100.
     {"nokia_picture", Family::Nokia, {0x158A, 28, {0x30, 0x02, 0x01, 0x00}, 4}},
     {"nokia_screensaver", Family::Nokia, {0x158A, 28, {0x30, 0x06, 0x01, 0x00}, 4}},
@@ -119,13 +119,11 @@ bool byteSized(const Picture& p) {
 // One message when header and body fit in 140 bytes; otherwise a concatenation element joins the
 // header and the body is spread over as many messages as it needs.
 Encoded split(CMessageHeader header, CMessageBody body, ReferenceSource& references) {
-  size_t headerSize = header.size();
   const size_t bodySize = body.size();
   size_t count = 1;
-  if (headerSize + bodySize > kMaxUserData) {
-    headerSize += Concatenation(0, 0).size();
-    count = ceilDiv(bodySize, kMaxUserData - headerSize);
-    if (count > kMaxConcatMessages) return EncodeError::BadSize;
+  if (!userdata::fits(header.size(), bodySize)) {
+    count = userdata::segmentsFor(bodySize, header.size() + userdata::kConcatenationSize);
+    if (count == 0 || count > kMaxConcatMessages) return EncodeError::BadSize;
     header.add(std::make_unique<Concatenation>(uint8_t(references.next(kMaxConcatReference)),
                                                uint8_t(count)));
   }
@@ -140,7 +138,8 @@ Encoded encodeNokia(const NokiaLayout& layout, const Picture& picture,
   auto header = CMessageHeader::userDataHeader();
   header.add(std::make_unique<PortAddressing>(layout.port));
   CMessageBody body;
-  body.add(fixedBytes({layout.lead.begin(), layout.lead.begin() + layout.leadSize}));
+  if (layout.leadSize > 0)
+    body.add(fixedBytes({layout.lead.begin(), layout.lead.begin() + layout.leadSize}));
   body.add(otaBitmapHeader(uint8_t(picture.width()), uint8_t(picture.height())));
   body.add(std::make_unique<CBodyItem>(rowBitmap(picture)));
   return split(std::move(header), std::move(body), references);

@@ -8,25 +8,16 @@
 
 namespace hv::logopack {
 
-void PortAddressing::write(uint8_t* out) {
-  const uint8_t bytes[] = {0x05, 0x04, uint8_t(destination_ >> 8), uint8_t(destination_), 0, 0};
-  std::memcpy(out, bytes, sizeof bytes);
+void FixedElement::write(uint8_t* out) {
+  userdata::Bytes bytes;
+  element_.appendTo(bytes);
+  std::copy(bytes.begin(), bytes.end(), out);
 }
 
 void Concatenation::write(uint8_t* out) {
-  const uint8_t bytes[] = {0x00, 0x03, reference_, total_, sequence_++};
-  std::memcpy(out, bytes, sizeof bytes);
-}
-
-void ObjectSize::write(uint8_t* out) {
-  const uint8_t bytes[] = {0x80, 0x04, 0x00, 0x04, uint8_t(objectSize_ >> 8), uint8_t(objectSize_)};
-  std::memcpy(out, bytes, sizeof bytes);
-}
-
-void VariablePicture::write(uint8_t* out) {
-  const uint8_t bytes[] = {0x12, uint8_t(rows_.size() + 3), 0x00, widthBytes_, height_};
-  std::memcpy(out, bytes, sizeof bytes);
-  std::copy(rows_.begin(), rows_.end(), out + sizeof bytes);
+  userdata::Bytes bytes;
+  userdata::concatenation(reference_, total_, sequence_++).appendTo(bytes);
+  std::copy(bytes.begin(), bytes.end(), out);
 }
 
 void CSeoHeader::write(uint8_t* out) {

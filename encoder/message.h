@@ -9,10 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "userdata/userdata.h"
+
 namespace hv::logopack {
 
-// The user data of one 8-bit short message is at most 140 octets (3GPP TS 23.040 9.2.3.16).
-inline constexpr size_t kMaxUserData = 140;
+using userdata::kMaxUserData;
 using Record = std::vector<uint8_t>;
 
 class CHeaderElement {
@@ -23,16 +24,22 @@ class CHeaderElement {
   virtual void write(uint8_t* out) = 0;
 };
 
-// IE 0x05, application port addressing with 16-bit ports (3GPP TS 23.040 9.2.3.24.4); the source
-// port is 0.
-class PortAddressing : public CHeaderElement {
+// A fixed information element of the user-data header.
+class FixedElement : public CHeaderElement {
  public:
-  explicit PortAddressing(uint16_t destination) : destination_(destination) {}
-  size_t size() const override { return 6; }
+  explicit FixedElement(userdata::InformationElement element) : element_(std::move(element)) {}
+  size_t size() const override { return element_.size(); }
   void write(uint8_t* out) override;
 
  private:
-  uint16_t destination_;
+  userdata::InformationElement element_;
+};
+
+// IE 0x05, application port addressing with 16-bit ports (3GPP TS 23.040 9.2.3.24.4); the source
+// port is 0.
+class PortAddressing : public FixedElement {
+ public:
+  explicit PortAddressing(uint16_t destination) : FixedElement(userdata::ports16(destination)) {}
 };
 
 // IE 0x00, concatenated short messages with an 8-bit reference (3GPP TS 23.040 9.2.3.24.1). The
@@ -41,7 +48,7 @@ class Concatenation : public CHeaderElement {
  public:
   Concatenation(uint8_t reference, uint8_t total, uint8_t firstSequence = 1)
       : reference_(reference), total_(total), sequence_(firstSequence) {}
-  size_t size() const override { return 5; }
+  size_t size() const override { return userdata::kConcatenationSize; }
   void write(uint8_t* out) override;
 
  private:
@@ -50,30 +57,22 @@ class Concatenation : public CHeaderElement {
   uint8_t sequence_;
 };
 
-// IE 0x80 of the Alcatel picture messages: the size of the column bitmap object that follows.
-class ObjectSize : public CHeaderElement {
+// IE 0x80 (SME to SME specific use) of the Alcatel picture messages: 00 04 and the size of the
+// column bitmap object that follows.
+class ObjectSize : public FixedElement {
  public:
-  explicit ObjectSize(uint16_t objectSize) : objectSize_(objectSize) {}
-  size_t size() const override { return 6; }
-  void write(uint8_t* out) override;
-
- private:
-  uint16_t objectSize_;
+  explicit ObjectSize(uint16_t objectSize)
+      : FixedElement(
+            userdata::element(userdata::Element::SmeSpecific,
+                              {0x00, 0x04, uint8_t(objectSize >> 8), uint8_t(objectSize)})) {}
 };
 
-// IE 0x12, EMS variable picture (3GPP TS 23.040 9.2.3.24.10): position in the text, width in
-// bytes, height, then the picture rows.
-class VariablePicture : public CHeaderElement {
+// IE 0x12, EMS variable picture (3GPP TS 23.040 9.2.3.24.10.1.9): position 0 in the text, width
+// in bytes, height, then the picture rows.
+class VariablePicture : public FixedElement {
  public:
-  VariablePicture(uint8_t widthBytes, uint8_t height, std::vector<uint8_t> rows)
-      : widthBytes_(widthBytes), height_(height), rows_(std::move(rows)) {}
-  size_t size() const override { return rows_.size() + 5; }
-  void write(uint8_t* out) override;
-
- private:
-  uint8_t widthBytes_;
-  uint8_t height_;
-  std::vector<uint8_t> rows_;
+  VariablePicture(uint8_t widthBytes, uint8_t height, const std::vector<uint8_t>& rows)
+      : FixedElement(userdata::variablePicture(0, widthBytes, height, rows)) {}
 };
 
 // The header of one packet of a Siemens exchange object ("//SEO", version 1). Integers are

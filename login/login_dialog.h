@@ -63,8 +63,8 @@ class HV_EXPORT LoginDialog : public ui::DialogController {
   static std::vector<ControlInfo> controls();
 
   // The service's web pages behind "新用户注册" and "找回密码", below the suite's web base.
-  static constexpr char kRegisterPage[] = "register.html";
-  static constexpr char kRecoverPage[] = "password.html";
+  static constexpr char kRegisterPage[] = "register.asp";
+  static constexpr char kRecoverPage[] = "forgetpass.asp";
 
   using UrlOpener = std::function<void(const std::string& url)>;
   // settings preset the dialog; presetId is the id to select. openUrl shows a page in the default

@@ -4,17 +4,19 @@
 // check; after the window closed the watcher is stopped and waited for without limit, the update
 // check is stopped and given at most 3000 ms.
 //
-// Neither job is built yet: both objects keep the order and the stop protocol of the real jobs
-// (a stop flag that the job polls, a thread that marks itself finished) but do no work, so the
-// program starts and ends exactly as it will once they exist.
+// Both jobs poll a stop flag and mark themselves finished on every way out, so the main
+// thread's waits never wait on a thread that has ended.
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <system_error>
 #include <thread>
+
+#include "cookies/channel.h"
 
 namespace hv::launcher {
 
@@ -45,20 +47,90 @@ class BackgroundJob {
   bool finished_ = false;
 };
 
-// Watches the cookie channel for download requests. Not built yet: it waits for the stop.
+// The web hand-off component (libWebhand.so): called with the decoded address, the identifier
+// and 2.
+struct HandoffComponent {
+  std::function<int(const std::string& address, const std::string& id, int mode)> open;
+};
+// Creates the component; nullopt when it cannot be (then requests are ignored).
+using HandoffFactory = std::function<std::optional<HandoffComponent>()>;
+// libWebhand.so beside the program, with the user's proxy from the login settings.
+std::optional<HandoffComponent> loadHandoffComponent();
+
+// Watches the cookie channel for download requests: every poll interval (200 ms) it reads the
+// channel's cookies and hands a request to the component. The channel is announced ("INSTALL",
+// "START") before the thread starts; "START" becomes "NO" when it is stopped.
 class HandoffWatcher : public BackgroundJob {
+ public:
+  HandoffWatcher(cookies::CookieChannel& channel, HandoffFactory factory,
+                 std::chrono::milliseconds interval = std::chrono::milliseconds(200));
+  // Announces the channel and starts the thread; false when the cookies cannot be set or the
+  // thread cannot start.
+  bool startChannel();
+
  protected:
   void run() override;
+
+ private:
+  cookies::CookieChannel& channel_;
+  HandoffFactory factory_;
+  std::chrono::milliseconds interval_;
 };
 
-// Checks for a newer version of the suite. Not built yet: it ends at once, as the real one
-// does when the update client is not ready.
+// The update client's calls that the update check makes (updater/client/patchclient.h).
+struct UpdateClient {
+  std::function<int()> initialize;
+  std::function<int()> checkUpdate;
+  std::function<int()> createUpdateProcess;
+  std::function<int()> getUpdateItemCount;
+  std::function<int(int, void*)> getUpdateItem;
+  std::function<int(void*, void*, void*)> downloadUpdateItem;
+  std::function<int(int, void*)> setUpdateItem;
+  std::function<int()> checkUpdateLocal;
+};
+UpdateClient patchclient();
+
+// How the update check meets the rest of the program.
+struct UpdateHooks {
+  // Waits d or until stopped; true when stopped (default: the job's own sleep).
+  std::function<bool(std::chrono::milliseconds d)> sleep;
+  std::function<bool(const std::string& path)> fileExists;
+  // Copies the installer into the temporary folder; the copied program's path, or "" on failure.
+  std::function<std::string()> copyInstaller;
+  // Closes the main window (when there is one) and returns once the close was handled.
+  std::function<void()> closeMainWindow;
+  std::string downloadPage;  // the web site's "/download.asp"
+};
+
+// Checks for a newer version, downloads it and offers to install it. When the user agrees, the
+// main window is closed and installer() names the copied Patchrun, which the program then
+// becomes (execInstaller) once it has shut down. A check still running when the program ends
+// (a download in progress) is left to the end of the process: keep it on the heap.
 class UpdateCheck : public BackgroundJob {
+ public:
+  UpdateCheck(UpdateClient client, UpdateHooks hooks);
+  std::string installer() const;
+
  protected:
   void run() override;
+
+ private:
+  bool wait(std::chrono::milliseconds d);
+  UpdateClient client_;
+  UpdateHooks hooks_;
+  mutable std::mutex installerMutex_;
+  std::string installer_;
 };
 
-// What a ".hdv" hand-off file asks for; not read yet (the hand-off component does not exist).
-void readHandoffFile(const std::string& path);
+// Copies "Patchrun" and "libPatchclient.so" from programFolder into tempFolder (overwriting);
+// the copied program's path, or "" when a copy failed.
+std::string copyInstaller(const std::string& programFolder, const std::string& tempFolder);
+// Replaces the process with the installer, telling it where the installation is. Returns only
+// when that failed.
+void execInstaller(const std::string& program, const std::string& installFolder);
+
+// Reads a ".hdv" hand-off file (at most 4095 bytes, "URL=" and "ID=") and hands its request to
+// the component.
+void readHandoffFile(const std::string& path, const HandoffFactory& factory);
 
 }  // namespace hv::launcher

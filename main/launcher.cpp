@@ -45,10 +45,12 @@ void Launcher::onInit() {
 
 bool Launcher::loadSkin(const std::string& path) {
   plugins_.clear();
+  modulesPending_ = false;
   skin_ = readSkin(path);
   for (const auto& e : skin_.entries) {
     PluginCommand p;
-    if (!e.dllPath.empty()) p.library = libraries_.load(e.dllPath);
+    p.path = e.dllPath;
+    modulesPending_ = modulesPending_ || !p.path.empty();
     plugins_.push_back(std::move(p));
   }
   const bool iconLoaded = window_.prepareSkin(skin_);
@@ -89,7 +91,20 @@ void Launcher::launch(size_t index) {
   p.receiver.clear();
   p.file.clear();
   p.tag.clear();
-  ModuleLibraries::launch(p.library, receiver, file, tag);
+  ModuleLibraries::launch(library(p), receiver, file, tag);
+}
+
+void* Launcher::library(PluginCommand& p) {
+  if (!p.loaded) {
+    p.loaded = true;
+    if (!p.path.empty()) p.library = libraries_.load(p.path);
+  }
+  return p.library;
+}
+
+void Launcher::loadModules() {
+  modulesPending_ = false;
+  for (auto& p : plugins_) library(p);
 }
 
 bool Launcher::runEntry(int index) {

@@ -99,6 +99,11 @@ class Launcher : public ui::DialogController {
   void nextSkin();
   // The tray menu: entries with an icon, a separator, "退出".
   std::vector<TrayMenuItem> trayMenu() const;
+  // Loads the module libraries of the skin's entries that are not loaded yet. The window calls it
+  // once it has first been painted, so that the launcher shows before the modules (and all they
+  // link) are mapped; a launch before then loads its own library first.
+  void loadModules();
+  bool modulesPending() const { return modulesPending_; }
 
   const SkinFile& skin() const { return skin_; }
   bool skinApplied() const { return applied_; }
@@ -108,9 +113,12 @@ class Launcher : public ui::DialogController {
 
  private:
   struct PluginCommand {
+    std::string path;  // the entry's "dll" file; "" for none
+    bool loaded = false;
     void* library = nullptr;
     std::string receiver, file, tag;
   };
+  void* library(PluginCommand& p);
   bool loadSkin(const std::string& path);
   void launch(size_t index);
   void signIn();
@@ -127,6 +135,7 @@ class Launcher : public ui::DialogController {
   std::vector<PluginCommand> plugins_;  // one per entry
   bool applied_ = false;
   bool signedInView_ = false;
+  bool modulesPending_ = false;
 };
 
 // The About box (template 100) and the contact box (template 141).

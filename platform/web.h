@@ -11,7 +11,7 @@ namespace hv::web {
 // The base address, ending in "/": $HANDVANE_WEB_BASE, else [Web] Base of "DATA/web.ini" in the
 // suite's home, else "http://127.0.0.1:8080/".
 HV_EXPORT std::string base();
-// The address of a page below the base ("fee.html", "register.html", "password.html").
+// The address of a page below the base ("register.asp", "forgetpass.asp", "inc/service/zfsm.asp").
 HV_EXPORT std::string pageUrl(std::string_view page);
 
 }  // namespace hv::web

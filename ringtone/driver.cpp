@@ -164,18 +164,18 @@ std::string reverseCommandLine(const std::string& toolStem, const std::string& r
 
 Status forwardConvert(const std::string& midiPath, const std::string& converterPath, int channel,
                       Song& song, const RunLimits& limits) {
-  if (!fs::exists(midiPath)) return Status::of(Fault::MidiMissing, midiPath);
-  if (!fs::exists(converterPath)) return Status::of(Fault::ToolMissing, converterPath);
+  if (!fs::exists(midiPath)) return Status::of<Fault::MidiMissing>(midiPath);
+  if (!fs::exists(converterPath)) return Status::of<Fault::ToolMissing>(converterPath);
   WorkDir w = makeWorkDir(fs::directoryOf(converterPath));
   auto tool = claimToolName(w, "tooltr.exe");
   if (!tool || !copyAs(converterPath, w.path + *tool, 0700)) {
     w.cleanUp();
-    return Status::of(Fault::ToolCopy);
+    return Status::of<Fault::ToolCopy>();
   }
   auto stem = claimStem(w, ".mid", ".txt");
   if (!stem || !copyAs(midiPath, w.path + *stem + ".mid", 0600)) {
     w.cleanUp();
-    return Status::of(Fault::MidiCopy, 1);
+    return Status::of<Fault::MidiCopy>(1);
   }
   std::string midiName = *stem + ".mid", rtttlName = *stem + ".txt";
   std::string toolStem = stemOf(*tool);
@@ -183,7 +183,7 @@ Status forwardConvert(const std::string& midiPath, const std::string& converterP
   if (!runConverter(w, forwardCommandLine(toolStem, channel, midiName, rtttlName), rtttlName,
                     limits)) {
     w.cleanUp();
-    return Status::of(Fault::ForwardRun, 1, w.path, midiName, rtttlName, toolStem);
+    return Status::of<Fault::ForwardRun>(1, w.path, midiName, rtttlName, toolStem);
   }
   Status read = readRtttl(w.path + rtttlName, song);
   w.cleanUp();
@@ -201,43 +201,43 @@ Status makePreview(const std::string& midiPath, const std::string& converterPath
   auto tool = claimToolName(w, "toolre.exe");
   if (!tool || !copyAs(toolDir + "musicreverse", w.path + *tool, 0700)) {
     w.cleanUp();
-    return Status::of(Fault::ReverseToolCopy);
+    return Status::of<Fault::ReverseToolCopy>();
   }
   auto stem = claimStem(w, ".txt", ".mid");
   if (!stem || !copyAs(previewText, w.path + *stem + ".txt", 0600)) {
     w.cleanUp();
-    return Status::of(Fault::RtttlCopy);
+    return Status::of<Fault::RtttlCopy>();
   }
   std::string rtttlName = *stem + ".txt", midiName = *stem + ".mid";
   if (!runConverter(w, reverseCommandLine(stemOf(*tool), rtttlName, midiName), midiName, limits)) {
     w.cleanUp();
-    return Status::of(Fault::ReverseRun, 1, w.path, midiName, rtttlName);
+    return Status::of<Fault::ReverseRun>(1, w.path, midiName, rtttlName);
   }
   bool copied = fs::copyFile(w.path + midiName, midiPath + "retring.mid", true);
   w.cleanUp();
-  return copied ? Status{} : Status::of(Fault::ResultCopy, 0);
+  return copied ? Status{} : Status::of<Fault::ResultCopy>(0);
 }
 
 Status nokiaToFile(Song& song, int tempoShift, int tempoOff, int maxMessages,
                    const std::string& path, size_t& fitted) {
   NokiaRingtone tone = encodeNokia(song, tempoShift, tempoOff);
   SplitResult split = splitNokia(tone, maxMessages, song.notes.size(), randomReference());
-  if (split.streams.empty()) return Status::of(Fault::NoNokiaStreams);
+  if (split.streams.empty()) return Status::of<Fault::NoNokiaStreams>();
   Status packed = writePackedFile(path, &split.streams);
   if (!packed.ok()) return packed;
   fitted = split.notesFitted;
-  return split.overflow ? Status::of(Fault::ExceedNumber, split.overflow) : Status{};
+  return split.overflow ? Status::of<Fault::ExceedNumber>(split.overflow) : Status{};
 }
 
 Status iMelodyToFile(Song& song, int tempoShift, int maxMessages, std::string_view phoneModel,
                      const std::string& path, size_t& fitted) {
   IMelody melody = buildIMelody(song, tempoShift);
   SplitResult split = splitIMelody(melody, maxMessages, phoneModel, randomReference());
-  if (split.streams.empty()) return Status::of(Fault::NoEmsStreams);
+  if (split.streams.empty()) return Status::of<Fault::NoEmsStreams>();
   Status packed = writePackedFile(path, &split.streams);
   if (!packed.ok()) return packed;
   fitted = split.notesFitted;
-  return split.overflow ? Status::of(Fault::ExceedNumber, split.overflow) : Status{};
+  return split.overflow ? Status::of<Fault::ExceedNumber>(split.overflow) : Status{};
 }
 
 namespace {

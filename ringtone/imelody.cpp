@@ -13,11 +13,9 @@ constexpr std::string_view kEnd = "END:IMELODY\r\n";
 constexpr std::string_view kMelody = "MELODY:";
 // The user data of one message can hold this much of the sound element (position byte and text).
 constexpr size_t kElementLimit = 128;
-// EMS information elements (3GPP TS 23.040 9.2.3.24).
-constexpr uint8_t kConcatenation = 0x00;
-constexpr uint8_t kUserDefinedSound = 0x0C;
-constexpr uint8_t kUserPrompt = 0x13;
-constexpr uint8_t kObjectDistribution = 0x17;
+// The first message of several: UDHL, concatenation, object distribution (4), user prompt (3)
+// and the head of the sound element (identifier, length, position).
+constexpr size_t kFirstHeaderSize = 1 + userdata::kConcatenationSize + 4 + 3 + 3;
 
 std::string beatLine(int beat) {
   return "BEAT:" + std::to_string(beat) + "\r\n";
@@ -39,13 +37,9 @@ std::string melodyText(const std::string& header, const std::vector<std::string>
 
 // A message carrying one whole iMelody text: concatenation 1 of 1, then the sound element.
 ByteStream singleMessage(const std::string& text, uint8_t reference) {
-  ByteStream m;
-  m.reserve(9 + text.size());
-  m.assign({0, kConcatenation, 0x03, reference, 0x01, 0x01, kUserDefinedSound,
-            uint8_t(text.size() + 1), 0x00});
-  m.insert(m.end(), text.begin(), text.end());
-  m[0] = uint8_t(m.size() - 1);
-  return m;
+  return userdata::Header(
+             {userdata::concatenation(reference, 1, 1), userdata::userDefinedSound(0, text)})
+      .bytes();
 }
 
 // How many of the notes from `from` fit in `room` characters.
@@ -140,7 +134,8 @@ SplitResult splitIMelody(const IMelody& melody, int maxMessages, std::string_vie
   // prompt elements) leave 124 bytes of text in 140; the later ones hold their sound element to
   // 128 bytes, 127 of text.
   size_t fixed = beatLine(melody.beat).size() + kMelody.size() + kCrLf.size() + kEnd.size();
-  size_t firstRoom = 140 - 16 - fixed, laterRoom = kElementLimit - 1 - fixed;
+  size_t firstRoom = userdata::room(kFirstHeaderSize) - fixed,
+         laterRoom = kElementLimit - 1 - fixed;
   auto messagesNeeded = [&] {
     size_t count = 0;
     for (size_t i = 0; i < notes.size(); ++count) {
@@ -185,17 +180,14 @@ SplitResult splitIMelody(const IMelody& melody, int maxMessages, std::string_vie
   for (size_t k = 0; k < slices.size(); ++k) {
     std::string text = melodyText(beatLine(melody.beat), notes, slices[k].first,
                                   slices[k].first + slices[k].second);
-    ByteStream m;
-    m.reserve(16 + text.size());
-    m.assign({0, kConcatenation, 0x03, reference, total, uint8_t(k + 1)});
+    userdata::Header header({userdata::concatenation(reference, total, uint8_t(k + 1))});
     if (k == 0) {
-      m.insert(m.end(), {kObjectDistribution, 0x02, uint8_t(total + 1), 0x00});
-      m.insert(m.end(), {kUserPrompt, 0x01, total});
+      // The first message says how many objects follow and that they make one prompt.
+      header.add(userdata::objectDistribution(uint8_t(total + 1), 0x00));
+      header.add(userdata::userPrompt(total));
     }
-    m.insert(m.end(), {kUserDefinedSound, uint8_t(text.size() + 1), 0x00});
-    m.insert(m.end(), text.begin(), text.end());
-    m[0] = uint8_t(m.size() - 1);
-    r.streams.push_back(std::move(m));
+    header.add(userdata::userDefinedSound(0, text));
+    r.streams.push_back(header.bytes());
   }
   r.notesFitted = sent;
   r.overflow = sent < notes.size() ? int(messagesNeeded()) : 0;

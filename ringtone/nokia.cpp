@@ -6,10 +6,45 @@
 namespace hv::tunecast {
 namespace {
 
-// Port addressing (IE 5, 16-bit ports): destination 0x1581, the ringing-tone port; originator 0.
-constexpr uint8_t kPortElement[] = {0x05, 0x04, 0x15, 0x81, 0x00, 0x00};
-constexpr size_t kMessageBytes = 140;
+using userdata::BitField;
+using userdata::BitWriter;
+
+// The ringing-tone port of Nokia Smart Messaging, in a 16-bit port addressing element.
+constexpr uint16_t kRingtonePort = 0x1581;
 constexpr size_t kSegmentBody = 128;
+
+// The fields of the ringing tone, each named after the rule of the Nokia Smart Messaging 3.0.0
+// ringing-tone grammar (section "Ringing tone syntax") that it writes.
+namespace field {
+constexpr BitField kCommandLength{"<command-length>", 8};
+constexpr BitField kCommandPart{"<command-part> (<ringing-tone-programming>, <sound>)", 7};
+constexpr BitField kCommandEnd{"<command-end>", 8};
+constexpr BitField kSongType{"<song-type>", 3};
+constexpr BitField kTextLength{"<text-length> (song title)", 4};
+constexpr BitField kSongSequenceLength{"<song-sequence-length>", 8};
+constexpr BitField kPatternHeaderId{"<pattern-header-id>", 3};
+constexpr BitField kPatternId{"<pattern-id>", 2};
+constexpr BitField kLoopValue{"<loop-value>", 4};
+constexpr BitField kPatternSpecifier{"<pattern-specifier> (instruction count)", 8};
+constexpr BitField kInstructionId{"<tempo-|note-|scale-instruction-id>", 3};
+constexpr BitField kBeatsPerMinute{"<beats-per-minute> (tempo index)", 5};
+constexpr BitField kNoteValue{"<note-value>", 4};
+constexpr BitField kNoteDuration{"<note-duration>", 3};
+constexpr BitField kNoteDurationSpecifier{"<note-duration-specifier>", 2};
+constexpr BitField kNoteScale{"<note-scale>", 2};
+}  // namespace field
+
+constexpr uint32_t kRingingToneProgramming = 0b0100101;
+constexpr uint32_t kSound = 0b0011101;
+constexpr uint32_t kBasicSongType = 0b001;
+constexpr uint32_t kPatternHeader = 0b000;
+constexpr uint32_t kTempoInstruction = 0b100;
+constexpr uint32_t kNoteInstruction = 0b001;
+constexpr uint32_t kScaleInstruction = 0b010;
+
+userdata::Header portHeader() {
+  return userdata::Header({userdata::ports16(kRingtonePort)});
+}
 
 std::string upper(const std::string& s) {
   std::string u = s;
@@ -70,26 +105,7 @@ uint32_t scaleCode(uint16_t octave) {
   }
 }
 
-// Command parts end on a byte boundary with 1 to 8 filler bits.
-void fill(std::string& part) {
-  part.append(8 - part.size() % 8, '0');
-}
-
 }  // namespace
-
-std::string bitsOf(uint32_t value, unsigned width) {
-  std::string s(width, '0');
-  for (unsigned i = 0; i < width; ++i)
-    if (value >> i & 1) s[width - 1 - i] = '1';
-  return s;
-}
-
-ByteStream bytesOf(const std::string& bits) {
-  ByteStream out((bits.size() + 7) / 8, 0);
-  for (size_t i = 0; i < bits.size(); ++i)
-    if (bits[i] == '1') out[i / 8] |= uint8_t(0x80 >> (i % 8));
-  return out;
-}
 
 int nokiaTempoIndex(uint16_t tempo) {
   if (tempo <= 25) return 0;
@@ -102,14 +118,9 @@ int nokiaTempoIndex(uint16_t tempo) {
 
 NokiaRingtone encodeNokia(Song& song, int tempoShift, int tempoOff) {
   NokiaRingtone tone;
-  tone.header =
-      "00000110"
-      "00000101"
-      "00000100"
-      "00010101"
-      "10000001"
-      "00000000"
-      "00000000";
+  BitWriter header;
+  for (uint8_t octet : portHeader().bytes()) header.put({"user-data header octet", 8}, octet);
+  tone.header = header.bits();
   tone.tempoOn = tempoOff == 0;
   int tempoIndex = 0;
   if (tone.tempoOn) {
@@ -117,34 +128,41 @@ NokiaRingtone encodeNokia(Song& song, int tempoShift, int tempoOff) {
     song.tempo = kTempoTable[tempoIndex];
   }
 
-  std::string programming = "0100101";
-  fill(programming);
+  // Command parts end on an octet boundary with 1 to 8 filler bits.
+  BitWriter programming;
+  programming.put(field::kCommandPart, kRingingToneProgramming).fillOctet();
 
-  size_t count = std::min(song.notes.size(), kMaxNokiaNotes);
-  size_t patterns = (count + 126) / 127;
-  std::string sound =
-      "0011101"
-      "001"
-      "0000" +
-      bitsOf(uint32_t(patterns), 8);
+  const size_t count = std::min(song.notes.size(), kMaxNokiaNotes);
+  const size_t patterns = (count + 126) / 127;
+  BitWriter sound;
+  sound.put(field::kCommandPart, kSound)
+      .put(field::kSongType, kBasicSongType)
+      .put(field::kTextLength, 0)
+      .put(field::kSongSequenceLength, uint32_t(patterns));
   for (size_t p = 0; p < patterns; ++p) {
-    size_t first = p * 127, n = std::min<size_t>(127, count - first);
-    sound +=
-        "000"
-        "00"
-        "0000" +
-        bitsOf(uint32_t(2 * n + (tone.tempoOn ? 1 : 0)), 8);
-    if (tone.tempoOn) sound += "100" + bitsOf(uint32_t(tempoIndex), 5);
+    const size_t first = p * 127, n = std::min<size_t>(127, count - first);
+    sound.put(field::kPatternHeaderId, kPatternHeader)
+        .put(field::kPatternId, 0)
+        .put(field::kLoopValue, 0)
+        .put(field::kPatternSpecifier, uint32_t(2 * n + (tone.tempoOn ? 1 : 0)));
+    if (tone.tempoOn)
+      sound.put(field::kInstructionId, kTempoInstruction)
+          .put(field::kBeatsPerMinute, uint32_t(tempoIndex));
     for (size_t i = first; i < first + n; ++i) {
       const SongNote& note = song.notes[i];
-      sound += "001" + bitsOf(noteValue(note.note), 4) + bitsOf(durationCode(note.duration), 3) +
-               bitsOf(specifierCode(note.special), 2);
-      sound += "010" + bitsOf(scaleCode(note.octave), 2);
+      sound.put(field::kInstructionId, kNoteInstruction)
+          .put(field::kNoteValue, noteValue(note.note))
+          .put(field::kNoteDuration, durationCode(note.duration))
+          .put(field::kNoteDurationSpecifier, specifierCode(note.special))
+          .put(field::kInstructionId, kScaleInstruction)
+          .put(field::kNoteScale, scaleCode(note.octave));
     }
   }
-  fill(sound);
+  sound.fillOctet();
 
-  tone.body = "00000010" + programming + sound + "00000000";
+  BitWriter body;
+  body.put(field::kCommandLength, 2).append(programming).append(sound).put(field::kCommandEnd, 0);
+  tone.body = body.bits();
   return tone;
 }
 
@@ -154,7 +172,7 @@ SplitResult splitNokia(const NokiaRingtone& tone, int maxMessages, size_t noteCo
   if (tone.header.empty() || tone.body.empty()) return r;
   ByteStream header = bytesOf(tone.header), body = bytesOf(tone.body);
   size_t fittable = std::min(noteCount, kMaxNokiaNotes);
-  if (header.size() + body.size() <= kMessageBytes) {
+  if (userdata::fits(header.size(), body.size())) {
     ByteStream one = header;
     one.insert(one.end(), body.begin(), body.end());
     r.streams.push_back(std::move(one));
@@ -162,28 +180,14 @@ SplitResult splitNokia(const NokiaRingtone& tone, int maxMessages, size_t noteCo
     return r;
   }
 
-  size_t m = size_t(maxMessages) & 0xFF;
-  size_t full = body.size() / kSegmentBody, rest = body.size() % kSegmentBody;
-  std::vector<std::pair<size_t, size_t>> cuts;  // offset, length
-  if (full >= m) {
-    for (size_t i = 0; i < m; ++i) cuts.emplace_back(i * kSegmentBody, kSegmentBody);
-    if (full > m)
-      r.overflow = int(rest > 0 ? m + 1 : m);
-    else
-      r.overflow = rest > 0 ? int(m + 1) : 0;
-  } else {
-    for (size_t i = 0; i < full; ++i) cuts.emplace_back(i * kSegmentBody, kSegmentBody);
-    if (rest > 0) cuts.emplace_back(full * kSegmentBody, rest);
-  }
-  for (size_t i = 0; i < cuts.size(); ++i) {
-    ByteStream seg = {0x0B};
-    seg.insert(seg.end(), std::begin(kPortElement), std::end(kPortElement));
-    // Concatenation, 8-bit reference (IE 0, 3GPP TS 23.040 9.2.3.24.1).
-    seg.insert(seg.end(), {0x00, 0x03, reference, uint8_t(cuts.size()), uint8_t(i + 1)});
-    seg.insert(seg.end(), body.begin() + long(cuts[i].first),
-               body.begin() + long(cuts[i].first + cuts[i].second));
-    r.streams.push_back(std::move(seg));
-  }
+  // Segments of 128 body octets behind the port and concatenation elements: 12 + 128 = 140.
+  const size_t m = size_t(maxMessages) & 0xFF;
+  const size_t full = body.size() / kSegmentBody, rest = body.size() % kSegmentBody;
+  if (full > m)
+    r.overflow = int(rest > 0 ? m + 1 : m);
+  else if (full == m)
+    r.overflow = rest > 0 ? int(m + 1) : 0;
+  r.streams = userdata::concatenated(portHeader(), body, kSegmentBody, reference, m);
   // A cut body still ends with the command-end byte.
   if (!r.streams.empty()) r.streams.back().back() = 0;
 

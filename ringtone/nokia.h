@@ -8,16 +8,15 @@
 #include <vector>
 
 #include "ringtone/song.h"
+#include "userdata/userdata.h"
 
 namespace hv::tunecast {
 
 using ByteStream = std::vector<uint8_t>;
 
-// Bit strings are texts of '0' and '1', most significant bit first.
-// `value` as a bit string of exactly `width` bits (higher bits of value are dropped).
-std::string bitsOf(uint32_t value, unsigned width);
-// Every 8 characters as one byte; a short last group is padded with 0 bits.
-ByteStream bytesOf(const std::string& bits);
+// Bit strings are texts of '0' and '1', most significant bit first (userdata::BitWriter).
+using userdata::bitsOf;
+using userdata::bytesOf;
 
 // The largest number of notes one ringing tone carries: 4 patterns of 127.
 inline constexpr size_t kMaxNokiaNotes = 4 * 127;

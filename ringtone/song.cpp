@@ -113,34 +113,34 @@ uint16_t shiftTableTempo(uint16_t tempo, int shift) {
 }
 
 Status parseRtttl(std::string_view text, Song& song) {
-  if (text.empty()) return Status::of(Fault::RtttlTooShort);
+  if (text.empty()) return Status::of<Fault::RtttlTooShort>();
   std::string whole(text);
   auto parts = split(text, ':');
-  if (parts.size() < 2) return Status::of(Fault::RtttlPartsMissing, whole);
+  if (parts.size() < 2) return Status::of<Fault::RtttlPartsMissing>(whole);
   const std::string_view* defaults = findDefaults(parts);
-  if (!defaults) return Status::of(Fault::RtttlNoDefaults, whole);
+  if (!defaults) return Status::of<Fault::RtttlNoDefaults>(whole);
   auto values = split(*defaults, ',');
-  if (values.size() != 3) return Status::of(Fault::RtttlBadDefaults);
+  if (values.size() != 3) return Status::of<Fault::RtttlBadDefaults>();
   song = Song{};
   song.defaultDuration = number(values[0]);
   song.defaultOctave = number(values[1]);
   song.tempo = number(values[2]);
   song.name = "music";
   std::string_view notes = parts.back();
-  if (trim(notes).empty()) return Status::of(Fault::RtttlNoNotes);
+  if (trim(notes).empty()) return Status::of<Fault::RtttlNoNotes>();
   for (auto token : split(notes, ',')) song.notes.push_back(parseToken(trim(token), song));
   return {};
 }
 
 Status readRtttl(std::string_view path, Song& song) {
-  if (path.empty()) return Status::of(Fault::RtttlNameInvalid);
-  if (!fs::exists(path)) return Status::of(Fault::RtttlMissing, std::string(path));
+  if (path.empty()) return Status::of<Fault::RtttlNameInvalid>();
+  if (!fs::exists(path)) return Status::of<Fault::RtttlMissing>(std::string(path));
   std::unique_ptr<FILE, int (*)(FILE*)> f(fs::isDirectory(path) ? nullptr : fs::fopen(path, "r"),
                                           fclose);
-  if (!f) return Status::of(Fault::RtttlOpen);
+  if (!f) return Status::of<Fault::RtttlOpen>();
   std::string text;
   for (int c; (c = std::fgetc(f.get())) != EOF;) text.push_back(char(c));
-  if (std::ferror(f.get())) return Status::of(Fault::RtttlOpen);
+  if (std::ferror(f.get())) return Status::of<Fault::RtttlOpen>();
   return parseRtttl(text, song);
 }
 
@@ -161,12 +161,12 @@ std::string formatRtttl(const Song& song, size_t count, int tempoShift) {
 }
 
 Status writeRtttl(std::string_view path, const Song* song, int maxNotes, int tempoShift) {
-  if (path.empty()) return Status::of(Fault::WriteNameInvalid);
-  if (!song) return Status::of(Fault::WriteNoSong);
-  if (song->notes.empty()) return Status::of(Fault::WriteNoNotes);
-  if (maxNotes < 1) return Status::of(Fault::WriteNothingToWrite);
+  if (path.empty()) return Status::of<Fault::WriteNameInvalid>();
+  if (!song) return Status::of<Fault::WriteNoSong>();
+  if (song->notes.empty()) return Status::of<Fault::WriteNoNotes>();
+  if (maxNotes < 1) return Status::of<Fault::WriteNothingToWrite>();
   std::string text = formatRtttl(*song, size_t(maxNotes), tempoShift);
-  if (!writeWholeFile(path, text.data(), text.size(), "w")) return Status::of(Fault::WriteCreate);
+  if (!writeWholeFile(path, text.data(), text.size(), "w")) return Status::of<Fault::WriteCreate>();
   return {};
 }
 

@@ -5,11 +5,13 @@ set -euo pipefail
 
 PACKAGES=(
   # tool chain
-  cmake ninja-build g++ clang libclang-rt-14-dev pkg-config git
+  cmake ninja-build g++ clang libclang-rt-14-dev clang-format pkg-config git
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   # libraries
   libssl-dev libsqlite3-dev sqlite3 libshp-dev libgif-dev libcairo2-dev zlib1g-dev
   libmagick++-6.q16-dev
+  # the service's web site, and the browser its tests drive
+  libcpp-httplib-dev chromium chromium-driver
   # the Flash engine: AGG's compound rasterizer, bitmap codecs, fonts for device text
   libagg-dev libjpeg-dev libpng-dev libfreetype-dev libfontconfig-dev fonts-dejavu-core
   # an SWF parser independent of the engine, for its tests
@@ -17,6 +19,8 @@ PACKAGES=(
   qt6-base-dev qt6-translations-l10n libgl-dev fonts-wqy-microhei
   # real peers the tests start on loopback
   dante-server microsocks tinyproxy dnsmasq dnsutils midicsv
+  # the music module plays its ringtones through aplay
+  alsa-utils
   python3 python3-dbfread python3-dbf iproute2 procps xvfb xauth
   # outside GIF readers that check the animation module's output
   gifsicle giflib-tools python3-pil

@@ -26,6 +26,11 @@ if [ -x "$suite/handvane-service" ]; then
   sleep 0.5
   if kill -0 "$service_pid" 2>/dev/null; then
     echo "handvane-service runs on loopback (pid $service_pid)."
+    web_port=$(sed -n '/^\[web\]/,/^\[/s/^Port=\([0-9]*\).*/\1/p' "$config" | head -n 1)
+    web_port=${web_port:-17080}
+    # The suite's links (新用户注册, 找回密码, 资费说明, ...) open this site.
+    export HANDVANE_WEB_BASE="http://127.0.0.1:$web_port/"
+    echo "Its web site is $HANDVANE_WEB_BASE; the virtual phones are at ${HANDVANE_WEB_BASE}phone/"
   else
     service_pid=""
     echo "handvane-service did not start (see its message above); signing in will fail."

@@ -18,6 +18,7 @@
 #include "platform/fs.h"
 #include "platform/gbk.h"
 #include "service-server/server.h"
+#include "service-server/web/site.h"
 
 namespace {
 
@@ -85,7 +86,8 @@ void printMessage(const hv::service::StoredMessage& m, bool full) {
   }
 }
 
-int run(const hv::service::ServiceConfig& config, Store& store) {
+int run(const hv::service::ServiceConfig& config, const hv::service::WebConfig& webConfig,
+        Store& store) {
   // Signals are taken by sigwait below, not by whichever thread they land on.
   sigset_t signals;
   sigemptyset(&signals);
@@ -100,13 +102,25 @@ int run(const hv::service::ServiceConfig& config, Store& store) {
     std::fprintf(stderr, "handvane-service: %s\n", error.c_str());
     return 1;
   }
-  std::printf("handvane-service: region %s:%d auth %s:%d send %s:%d data %s\n",
+  hv::service::WebSite site(webConfig, store);
+  if (webConfig.enabled && !site.start(error)) {
+    std::fprintf(stderr, "handvane-service: %s\n", error.c_str());
+    service.stop();
+    return 1;
+  }
+  std::printf("handvane-service: region %s:%d auth %s:%d send %s:%d data %s",
               config.bindAddress.c_str(), service.regionPort(), config.bindAddress.c_str(),
               service.authPort(), config.bindAddress.c_str(), service.sendPort(),
               config.dataFolder.c_str());
+  if (webConfig.enabled) std::printf(" web %s:%d", webConfig.bindAddress.c_str(), site.port());
+  std::printf("\n");
+  if (webConfig.enabled)
+    std::printf("handvane-service: web site %s (virtual phones at %sphone/)\n", site.base().c_str(),
+                site.base().c_str());
   std::fflush(stdout);
   int sig = 0;
   sigwait(&signals, &sig);
+  site.stop();
   service.stop();
   return 0;
 }
@@ -139,7 +153,10 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  if (args.empty()) return run(config, *store);
+  if (args.empty())
+    return run(config,
+               hv::service::loadWebConfig(configPath, config.bindAddress, config.dataFolder),
+               *store);
   const std::string& command = args[0];
   auto need = [&](size_t n) { return args.size() == n + 1; };
   if (command == "add-account" && need(2)) {

@@ -1,5 +1,6 @@
 #include "service-server/store.h"
 
+#include <algorithm>
 #include <ctime>
 
 namespace hv::service {
@@ -185,6 +186,34 @@ std::vector<StoredMessage> Store::messages(std::optional<int64_t> id) {
     m.packet = s.columnBlob(14);
     out.push_back(std::move(m));
   }
+  return out;
+}
+
+std::vector<StoredMessage> Store::messagesTo(const std::string& phone, int64_t afterId) {
+  std::vector<int64_t> ids;
+  {
+    std::lock_guard lock(mutex_);
+    Statement s(db_, "SELECT id, recipients FROM messages WHERE id > ? ORDER BY id");
+    s.integer(1, afterId);
+    while (s.step() == SQLITE_ROW) {
+      auto to = unpackList(s.columnBlob(1));
+      if (std::find(to.begin(), to.end(), phone) != to.end()) ids.push_back(s.columnInt(0));
+    }
+  }
+  std::vector<StoredMessage> out;
+  for (int64_t id : ids) {
+    auto m = messages(id);
+    if (!m.empty()) out.push_back(std::move(m[0]));
+  }
+  return out;
+}
+
+std::map<std::string, int64_t> Store::recipients() {
+  std::lock_guard lock(mutex_);
+  Statement s(db_, "SELECT id, recipients FROM messages ORDER BY id");
+  std::map<std::string, int64_t> out;
+  while (s.step() == SQLITE_ROW)
+    for (auto& r : unpackList(s.columnBlob(1))) out[r] = s.columnInt(0);
   return out;
 }
 

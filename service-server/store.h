@@ -5,6 +5,7 @@
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -43,11 +44,16 @@ class Store {
   bool setPassword(const std::string& phone, const std::string& password);
   std::vector<std::string> accounts();
   std::optional<SessionCipher::Key> accountKey(const std::string& phone);
+  bool hasAccount(const std::string& phone) { return accountKey(phone).has_value(); }
 
   // The new message's id, or 0 when it could not be stored.
   int64_t storeMessage(const std::string& user, const svc::DecodedPacket& decoded,
                        std::span<const uint8_t> packet);
   std::vector<StoredMessage> messages(std::optional<int64_t> id = std::nullopt);
+  // The messages with `phone` among their recipients, oldest first; only those after `afterId`.
+  std::vector<StoredMessage> messagesTo(const std::string& phone, int64_t afterId = 0);
+  // Every number that a message was addressed to, with the id of its newest message.
+  std::map<std::string, int64_t> recipients();
 
  private:
   explicit Store(sqlite3* db) : db_(db) {}

@@ -136,14 +136,20 @@ int CSimpleHTTPClient::RecvReponseHeader(std::string* version, int* status, std:
     Close();
     return -1;
   }
+  netkit::HeaderFields fields;
+  auto keep = [headers](std::string_view field) {
+    if (headers) headers->ParseAndAdd(field, "\r\n");
+  };
   for (;;) {
     n = recv_substr(line, kLineBuffer, timeout, "\r\n");
-    if (n == 2) return 0;
-    if (n < 2 || !netkit::isHeaderLine({line, size_t(n)})) {
+    if (n == 2) {
+      fields.finish(keep);
+      return 0;
+    }
+    if (n < 2 || !fields.add({line, size_t(n)}, keep)) {
       Close();
       return -2;
     }
-    if (headers) headers->ParseAndAdd({line, size_t(n)}, "\r\n");
   }
 }
 

@@ -147,6 +147,13 @@ bool isHeaderLine(std::string_view line) {
   return true;
 }
 
+bool isFoldedLine(std::string_view line) {
+  if (line.size() < 3 || (line[0] != ' ' && line[0] != '\t')) return false;
+  if (line.substr(line.size() - 2) != "\r\n") return false;
+  return line.substr(0, line.size() - 2).find_first_of(std::string_view("\r\n\0", 3)) ==
+         std::string_view::npos;
+}
+
 std::vector<uint8_t> buildDnsQuery(uint16_t id, const std::string& name, uint16_t type) {
   std::vector<uint8_t> q = {uint8_t(id >> 8), uint8_t(id), 0, 0, 0, 1, 0, 0, 0, 0, 0, 0};
   std::string_view rest = name;

@@ -45,8 +45,49 @@ std::vector<uint8_t> socks5UdpHeader(const std::string& host, uint16_t port);
 // (from the 14th character, without the line end). False for a line that is not a status line.
 bool parseStatusLine(std::string_view line, std::string* version, int* status, std::string* reason);
 // A received header line must be "name: value" followed by CRLF, with a name of visible
-// characters; folded continuation lines are not accepted.
+// characters.
 bool isHeaderLine(std::string_view line);
+// A continuation line of a folded field (RFC 9112 section 5.2, obs-fold): a space or tab, then
+// text without CR, LF or NUL, then CRLF.
+bool isFoldedLine(std::string_view line);
+
+// Received header lines put together into whole fields: a folded line continues the field before
+// it and is joined to it with one space, as RFC 9112 section 5.2 asks of a user agent (proxies
+// such as tinyproxy pass folds on unchanged). Whole fields go to `emit` as "name: value\r\n".
+class HeaderFields {
+ public:
+  // A field, folds included, is at most this long.
+  static constexpr size_t kMaxField = 8192;
+  // False for a broken line: neither a header line nor a fold, a fold with no field before it,
+  // or a field grown beyond kMaxField.
+  template <class Emit>
+  bool add(std::string_view line, Emit&& emit) {
+    if (isFoldedLine(line)) {
+      if (field_.empty()) return false;
+      std::string_view more = line.substr(0, line.size() - 2);
+      while (!more.empty() && (more.front() == ' ' || more.front() == '\t')) more.remove_prefix(1);
+      field_.resize(field_.size() - 2);
+      while (!field_.empty() && (field_.back() == ' ' || field_.back() == '\t')) field_.pop_back();
+      field_ += ' ';
+      field_ += more;
+      field_ += "\r\n";
+      return field_.size() <= kMaxField;
+    }
+    if (!isHeaderLine(line)) return false;
+    finish(emit);
+    field_.assign(line);
+    return true;
+  }
+  // Hands on the last field (at the empty line).
+  template <class Emit>
+  void finish(Emit&& emit) {
+    if (!field_.empty()) emit(std::string_view(field_));
+    field_.clear();
+  }
+
+ private:
+  std::string field_;
+};
 
 // DNS (RFC 1035 section 4).
 enum DnsType : uint16_t { kDnsA = 1, kDnsCname = 5, kDnsPtr = 12, kDnsMx = 15 };

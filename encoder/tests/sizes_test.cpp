@@ -51,7 +51,7 @@ const SizeCase kNokia[] = {
     {"nokia_op_logo", 72, 13, -2},
     {"nokia_op_logo", 72, 15, -2},
     {"nokia_op_logo", 1, 1, -2},
-    {"nokia_cli_icon", 72, 14, 0, 1, 138, 138},
+    {"nokia_cli_icon", 72, 14, 0, 1, 137, 137},
     {"nokia_cli_icon", 72, 28, -2},
     {"nokia_picture", 72, 28, 0, 3, 140, 16},
     {"nokia_picture", 72, 27, -2},

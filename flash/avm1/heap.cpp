@@ -27,22 +27,46 @@ void forEachReference(const Object& o, F&& f) {
   if (o.primitive.object) f(o.primitive.object.get());
 }
 
-// Moves everything out of an object into `dropped`, so that the objects it referred to are not
-// destroyed inside this one's destructor (a long chain would otherwise recurse deeply).
-void empty(Object& o, std::vector<Object>& dropped) {
-  dropped.emplace_back();
-  Object& d = dropped.back();
-  d.properties.swap(o.properties);
-  d.order.swap(o.order);
-  d.proto.swap(o.proto);
-  d.elements.swap(o.elements);
-  std::swap(d.primitive, o.primitive);
-  d.script.swap(o.script);
-  d.native.swap(o.native);
-  d.constructor.swap(o.constructor);
+// Drops what an object refers to, so that it no longer holds other objects alive.
+void empty(Object& o) {
+  o.properties.clear();
+  o.order.clear();
+  o.proto.reset();
+  o.elements.clear();
+  o.primitive = Value();
+  o.script.reset();
+  o.native = nullptr;
+  o.constructor = nullptr;
 }
 
 }  // namespace
+
+Object::~Object() {
+  // Objects that die with this one wait in the outermost destructor's list and are destroyed
+  // there one after the other.
+  thread_local std::vector<ObjectRef>* waiting = nullptr;
+  std::vector<ObjectRef> mine;
+  const bool outermost = waiting == nullptr;
+  if (outermost) waiting = &mine;
+  auto hand = [](ObjectRef& r) {
+    if (r && r.use_count() == 1) waiting->push_back(std::move(r));
+  };
+  for (auto& [k, p] : properties) {
+    hand(p.value.object);
+    hand(p.getter);
+    hand(p.setter);
+  }
+  hand(proto);
+  for (Value& v : elements) hand(v.object);
+  hand(primitive.object);
+  if (!outermost) return;
+  while (!mine.empty()) {
+    ObjectRef next = std::move(mine.back());
+    mine.pop_back();
+    next.reset();
+  }
+  waiting = nullptr;
+}
 
 ObjectRef Machine::makeObject(Object::Class cls, ObjectRef proto) {
   auto o = std::make_shared<Object>();
@@ -70,10 +94,7 @@ void Machine::releaseAll() {
   for (const auto& w : objects_)
     if (auto o = w.lock()) live.push_back(std::move(o));
   objects_.clear();
-  std::vector<Object> dropped;
-  dropped.reserve(live.size());
-  for (const auto& o : live) empty(*o, dropped);
-  dropped.clear();
+  for (const auto& o : live) empty(*o);
   live.clear();
 }
 
@@ -112,14 +133,12 @@ std::size_t Machine::collectCycles() {
     });
   }
 
-  std::vector<Object> dropped;
   std::size_t freed = 0;
   for (std::size_t i = 0; i < live.size(); ++i)
     if (!reached[i]) {
-      empty(*live[i], dropped);
+      empty(*live[i]);
       ++freed;
     }
-  dropped.clear();
   live.clear();
   compactRegistry();
   return freed;

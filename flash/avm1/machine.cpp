@@ -172,6 +172,22 @@ void Machine::run(Node& clip, const std::uint8_t* code, std::size_t length) {
   if (contexts_.empty()) callDepth_ = 0;
 }
 
+void Machine::charge(std::size_t steps) {
+  std::uint32_t& left = stage_.stepsLeft();
+  left -= std::uint32_t(std::min<std::size_t>(left, steps));
+}
+
+void Machine::outsideScripts(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const Exhausted&) {
+    stage_.stepsLeft() = 0;
+  } catch (const Thrown&) {
+    // Nothing catches a throw here: what was being done ends.
+  }
+  if (contexts_.empty()) callDepth_ = 0;
+}
+
 void Machine::execute(Context& cx, const std::uint8_t* code, std::size_t length) {
   std::size_t pc = 0;
   while (pc < length && !cx.returned) {
@@ -564,9 +580,11 @@ void Machine::opArithmetic(Context& cx, Op& op) {
     }
     case kAdd2: {
       Value b = toPrimitive(cx.pop()), a = toPrimitive(cx.pop());
-      if (a.isString() || b.isString())
-        cx.push(Value::of(concat(toString(a), toString(b))));
-      else
+      if (a.isString() || b.isString()) {
+        std::string joined = concat(toString(a), toString(b));
+        charge(joined.size() / kBytesPerStep);
+        cx.push(Value::of(std::move(joined)));
+      } else
         cx.push(Value::of(toNumber(a) + toNumber(b)));
       break;
     }
@@ -780,7 +798,9 @@ void Machine::opStrings(Context& cx, Op& op) {
       break;
     case kStringAdd: {
       std::string b = toString(cx.pop()), a = toString(cx.pop());
-      cx.push(Value::of(concat(a, b)));
+      std::string joined = concat(a, b);
+      charge(joined.size() / kBytesPerStep);
+      cx.push(Value::of(std::move(joined)));
       break;
     }
     case kStringExtract:
@@ -1187,13 +1207,19 @@ Value Machine::call(const Value& function, const Value& self, std::vector<Value>
   const ObjectRef& f = function.object;
   if (f->script) return callScript(*f->script, f, self, args, nullptr);
   if (f->native) {
-    if (callDepth_ >= stage_.limits().callDepth) return Value();
+    // A built-in costs a step, and more for the size of what it made, so that building strings
+    // and arrays in a loop ends at the budget too.
+    if (callDepth_ >= stage_.limits().callDepth || stage_.stepsLeft() == 0) return Value();
+    --stage_.stepsLeft();
     ++callDepth_;
     struct Leave {
       int& d;
       ~Leave() { --d; }
     } leave{callDepth_};
-    return f->native(*this, self, args);
+    Value r = f->native(*this, self, args);
+    if (r.isString()) charge(r.string.size() / kBytesPerStep);
+    if (r.isObject()) charge(r.object->elements.size() / kElementsPerStep);
+    return r;
   }
   return Value();
 }

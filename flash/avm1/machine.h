@@ -4,6 +4,7 @@
 // built-in objects ordinary animations use. Every action counts against the stage's step budget
 // of the frame; an action it does not know is skipped.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -58,6 +59,9 @@ class Machine {
   void collectIfDue();
   // Objects made by this machine that are still alive.
   std::size_t liveObjects() const;
+  // Takes steps from the frame's budget for work beyond one action (long strings, big arrays).
+  void charge(std::size_t steps);
+  static constexpr std::size_t kBytesPerStep = 1024, kElementsPerStep = 64;
   // The clip a value refers to (a clip object whose clip is still on stage), else null.
   player::Node* clipOf(const Value& v) const;
   Value clipValue(player::Node& clip);
@@ -108,6 +112,9 @@ class Machine {
   void installMath();
   void installGlobals();
   void syncTexts(player::Node& clip);
+  void bindTextNow(player::Node& text);
+  // Runs f where no script is running: a throw or the end of the step budget inside ends f.
+  void outsideScripts(const std::function<void()>& f);
   void compactRegistry();
   void releaseAll();
 

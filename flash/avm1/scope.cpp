@@ -639,6 +639,10 @@ ObjectRef Machine::newFunction(NativeFunction f) {
 // ---- Edit texts bound to variables
 
 void Machine::bindText(Node& text) {
+  outsideScripts([&] { bindTextNow(text); });
+}
+
+void Machine::bindTextNow(Node& text) {
   const auto* def = std::get_if<swf::EditText>(text.character);
   if (!def || def->variable.empty() || !text.parent) return;
   Context cx;
@@ -652,7 +656,7 @@ void Machine::bindText(Node& text) {
 }
 
 void Machine::syncTexts() {
-  syncTexts(stage_.root());
+  outsideScripts([&] { syncTexts(stage_.root()); });
 }
 
 void Machine::syncTexts(Node& clip) {

@@ -109,6 +109,13 @@ struct Object : std::enable_shared_from_this<Object> {
   NativeFunction constructor;  // a native function's behaviour under `new`, when it differs
   std::weak_ptr<player::Node> clip;
 
+  Object() = default;
+  Object(const Object&) = delete;
+  Object& operator=(const Object&) = delete;
+  // Frees the objects only this one held without recursing once per object (a long chain of
+  // objects would otherwise overflow the stack).
+  ~Object();
+
   bool isFunction() const { return cls == Class::Function; }
   const Property* own(const std::string& key) const {
     auto it = properties.find(key);

@@ -376,3 +376,138 @@ TEST(BadInput, HugeAndNaNNumbersWhereWholeNumbersBelongAreClamped) {
 }
 
 }  // namespace
+
+namespace {
+
+// A movie of one frame whose actions are `code` (without the end byte).
+std::vector<std::uint8_t> scriptMovie(std::vector<std::uint8_t> code) {
+  code.push_back(0);
+  MovieWriter m(5, 20, 20);
+  m.add(DoAction, code).showFrame();
+  return m.bytes();
+}
+
+std::vector<std::uint8_t> bytesOf(Actions& a) {
+  auto b = a.finish();
+  b.pop_back();
+  return b;
+}
+
+std::vector<std::string> traced(const std::vector<std::uint8_t>& bytes, flash::Limits limits = {}) {
+  std::vector<std::string> lines;
+  flash::Player p(20, 20, limits);
+  p.setTraceHandler([&](const std::string& l) { lines.push_back(l); });
+  EXPECT_TRUE(p.load(bytes.data(), bytes.size()).ok());
+  std::vector<std::uint8_t> rgb(p.rowStride() * 20);
+  EXPECT_TRUE(p.render(rgb.data(), p.rowStride()).ok());
+  return lines;
+}
+
+TEST(BadInput, ObjectsThatContainOrInheritFromThemselvesDoNotRecurseForever) {
+  // a = []; a[0] = a; b = [a, a]; a[1] = b; trace(a); trace("done")
+  // Each level of the joins is a call, and what they build counts against the step budget, so
+  // the frame ends instead of joining exponentially many copies.
+  Actions arrays;
+  arrays.push("a").push(0).op(0x42).op(0x1d);
+  arrays.push("a").op(0x1c).push(0).push("a").op(0x1c).op(0x4f);
+  arrays.push("b").push("a").op(0x1c).push("a").op(0x1c).push(2).op(0x42).op(0x1d);
+  arrays.push("a").op(0x1c).push(1).push("b").op(0x1c).op(0x4f);
+  arrays.push("a").op(0x1c).op(0x26).push("done").op(0x26);
+  auto joined = traced(scriptMovie(bytesOf(arrays)));
+  ASSERT_FALSE(joined.empty());
+  EXPECT_LE(joined.front().size(), std::size_t(4u << 20));
+  EXPECT_LE(joined.size(), 2u);
+
+  // o = {}; p = {}; o.__proto__ = p; p.__proto__ = o; trace(o.missing); trace(typeof o.x)
+  Actions protos;
+  protos.push("o").push(0).push("Object").op(0x40).op(0x1d);
+  protos.push("p").push(0).push("Object").op(0x40).op(0x1d);
+  protos.push("o").op(0x1c).push("__proto__").push("p").op(0x1c).op(0x4f);
+  protos.push("p").op(0x1c).push("__proto__").push("o").op(0x1c).op(0x4f);
+  protos.push("o").op(0x1c).push("missing").op(0x4e).op(0x26);
+  protos.push("o").op(0x1c).push("x").op(0x4e).op(0x44).op(0x26);
+  protos.push("done").op(0x26);
+  EXPECT_EQ(traced(scriptMovie(bytesOf(protos))),
+            (std::vector<std::string>{"undefined", "undefined", "done"}));
+}
+
+TEST(BadInput, ALongChainOfObjectsIsFreedWithoutDeepRecursion) {
+  // head = null; i = 0; while (i < 100000) { n = new Object(); n.next = head; head = n; i++; }
+  // head = null; n = null;  (dropping the chain must not recurse once per link)
+  Actions init;
+  init.push("i").push(0).op(0x1d);
+  Actions body;
+  body.push("n").push(0).push("Object").op(0x40).op(0x1d);
+  body.push("n").op(0x1c).push("next").push("head").op(0x1c).op(0x4f);
+  body.push("head").push("n").op(0x1c).op(0x1d);
+  body.push("i").push("i").op(0x1c).op(0x50).op(0x1d);
+  Actions test;
+  test.push("i").op(0x1c).push(100000).op(0x48).op(0x12);
+  auto bodyBytes = bytesOf(body);
+  test.ifTrue(int(bodyBytes.size()) + 5);
+  auto code = bytesOf(init);
+  std::size_t loop = code.size();
+  auto testBytes = bytesOf(test);
+  code.insert(code.end(), testBytes.begin(), testBytes.end());
+  code.insert(code.end(), bodyBytes.begin(), bodyBytes.end());
+  Actions back;
+  back.jump(-int(code.size() + 5 - loop));
+  Actions end;
+  end.push("head").push(0).op(0x1d).push("n").push(0).op(0x1d).push("i").op(0x1c).op(0x26);
+  for (Actions* a : {&back, &end}) {
+    auto b = bytesOf(*a);
+    code.insert(code.end(), b.begin(), b.end());
+  }
+  flash::Limits limits;
+  limits.actionSteps = 20000000;
+  EXPECT_EQ(traced(scriptMovie(code), limits), (std::vector<std::string>{"100000"}));
+}
+
+}  // namespace
+
+namespace {
+
+// A text field showing variable v, and actions that set v to an object whose toString runs
+// `body` (the field asks for the text after the frame's actions).
+std::vector<std::uint8_t> textOfObjectWith(std::vector<std::uint8_t> body) {
+  MovieWriter m(5, 40, 20);
+  EditTextDef e;
+  e.variable = "v";
+  m.add(DefineEditText, defineEditText(1, e));
+  m.add(PlaceObject2, place(1, 1));
+  Actions a;
+  a.push("o").push(0).push("Object").op(0x40).op(0x1d);
+  a.push("o").op(0x1c).push("toString");
+  Bits def;
+  def.str("");
+  def.u16(0);
+  def.u16(std::uint32_t(body.size()));
+  a.record(0x9b, def.bytes());
+  auto code = bytesOf(a);
+  code.insert(code.end(), body.begin(), body.end());
+  Actions rest;
+  rest.op(0x4f).push("v").push("o").op(0x1c).op(0x1d).push("set").op(0x26);
+  auto tail = rest.finish();
+  code.insert(code.end(), tail.begin(), tail.end());
+  m.add(DoAction, code).showFrame().showFrame();
+  return m.bytes();
+}
+
+TEST(BadInput, AThrowOrEndlessLoopInAToStringThatATextFieldCallsEndsIt) {
+  Actions thrower;
+  thrower.push("x").op(0x2a);
+  Actions endless;
+  endless.jump(-5);
+  for (Actions* body : {&thrower, &endless}) {
+    auto bytes = textOfObjectWith(bytesOf(*body));
+    flash::Limits limits;
+    limits.actionSteps = 5000;
+    EXPECT_EQ(traced(bytes, limits), (std::vector<std::string>{"set"}));
+    flash::Player p(40, 20, limits);
+    ASSERT_TRUE(p.load(bytes.data(), bytes.size()).ok());
+    EXPECT_TRUE(p.nextFrame());
+    EXPECT_TRUE(p.gotoFrame(1));
+  }
+}
+
+}  // namespace

@@ -190,8 +190,8 @@ TEST_F(LoginDialogTest, WebButtonsOpenTheServicePagesAndCloseBoxCancels) {
   d.onCommand(9018);
   d.onCommand(9019);
   ::unsetenv("HANDVANE_WEB_BASE");
-  EXPECT_EQ(opened, (std::vector<std::string>{"http://127.0.0.1:18080/site/register.html",
-                                              "http://127.0.0.1:18080/site/password.html"}));
+  EXPECT_EQ(opened, (std::vector<std::string>{"http://127.0.0.1:18080/site/register.asp",
+                                              "http://127.0.0.1:18080/site/forgetpass.asp"}));
   EXPECT_FALSE(d.ended());
   EXPECT_TRUE(d.onClose());
   EXPECT_EQ(d.outcome(), LoginDialog::kCancelled);

@@ -3,6 +3,7 @@
 //   Handvane [-hide] [-f text|image|flash|music] [file] [ -U:tag]
 #include <QApplication>
 #include <chrono>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -13,9 +14,13 @@
 #include "main/signon_services.h"
 #include "platform/fs.h"
 #include "platform/gbk.h"
+#include "platform/web.h"
 #include "ui/UI/helper.h"
+#include "ui/qt/qtbackend.h"
 #include "ui/qt/qtext.h"
 #include "ui/views/views.h"
+#include "updater/client/patchclient.h"
+#include "utils/function.h"
 
 namespace {
 
@@ -66,9 +71,32 @@ int main(int argc, char** argv) {
       break;
   }
 
-  launcher::HandoffWatcher watcher;
-  launcher::UpdateCheck update;
-  if (!watcher.start() || !update.start()) {
+  char version[32] = "1.2";
+  UPDATE_GetVersion(version, sizeof version);
+  hv::cookies::CookieStore cookieStore(hv::cookies::defaultStorePath());
+  hv::cookies::CookieChannel channel(cookieStore, hv::web::pageUrl("nrlm"), version);
+  launcher::HandoffWatcher watcher(channel, launcher::loadHandoffComponent);
+
+  // The window the update check closes before the installer takes over; null outside its life.
+  std::mutex windowMutex;
+  launcher::MainWindow* mainWindow = nullptr;
+  launcher::UpdateHooks hooks;
+  hooks.copyInstaller = [] {
+    return launcher::copyInstaller(hv::fs::programDirectory(), CFunction::GetTempPathA());
+  };
+  hooks.closeMainWindow = [&] {
+    hv::ui::qt::runOnGui([&] {
+      std::lock_guard lock(windowMutex);
+      if (mainWindow) {
+        mainWindow->close();                  // removes the tray icon
+        mainWindow->done(QDialog::Rejected);  // also when it was hidden in the tray
+      }
+    });
+  };
+  hooks.downloadPage = hv::web::pageUrl("download.asp");
+  // On the heap: a check still downloading when the program ends is left to the process's end.
+  auto* update = new launcher::UpdateCheck(launcher::patchclient(), std::move(hooks));
+  if (!watcher.startChannel() || !update->start()) {
     startupError(T("对不起，启动程序时不能进行正常设置!"));
     return 1;
   }
@@ -80,19 +108,34 @@ int main(int argc, char** argv) {
     services.friendsDialog = launcher::friendsDialogEntry();
     services.pageUrl = [](std::string_view page) { return CHandvaneHelper::PageUrl(page); };
     services.openUrl = [](const std::string& url) { return CHandvaneHelper::OpenUrl(url) != 0; };
-    services.readHandoff = launcher::readHandoffFile;
+    services.readHandoff = [](const std::string& path) {
+      launcher::readHandoffFile(path, launcher::loadHandoffComponent);
+    };
     const std::string skins = hv::fs::resolveOrKeep(hv::fs::suiteHome() + "SKIN") + "/";
     launcher::MainWindow window(std::move(services), skins, line);
     QObject::connect(&window, &QDialog::finished, &app, [] { QApplication::quit(); });
+    {
+      std::lock_guard lock(windowMutex);
+      mainWindow = &window;
+    }
     window.start();
     launcher::registerInstanceWindow(window);
     result = app.exec();
+    {
+      std::lock_guard lock(windowMutex);
+      mainWindow = nullptr;
+    }
     launcher::releaseInstance();
   }
 
   watcher.requestStop();
   watcher.waitFinished(std::nullopt);
-  update.requestStop();
-  update.waitFinished(kUpdateStopWait);
+  update->requestStop();
+  if (update->waitFinished(kUpdateStopWait)) {
+    const std::string installer = update->installer();
+    delete update;
+    // The installer replaces this process; it returns only when it could not be started.
+    if (!installer.empty()) launcher::execInstaller(installer, hv::fs::programDirectory());
+  }
   return result;
 }

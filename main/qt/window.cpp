@@ -264,6 +264,14 @@ void MainWindow::paintEvent(QPaintEvent* event) {
   }
   p.end();
   QDialog::paintEvent(event);
+  if (launcher_->modulesPending() && !modulesQueued_) {
+    // The window is on the screen: the module libraries load next, before any input is handled.
+    modulesQueued_ = true;
+    QTimer::singleShot(0, this, [this] {
+      modulesQueued_ = false;
+      launcher_->loadModules();
+    });
+  }
   if (!firstPaintReported_) {
     firstPaintReported_ = true;
     reportFirstPaint();

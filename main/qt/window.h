@@ -114,6 +114,7 @@ class MainWindow : public QDialog, public LauncherWindow {
   QPoint dragOffset_;
   bool dragging_ = false;
   bool firstPaintReported_ = false;
+  bool modulesQueued_ = false;
 };
 
 }  // namespace hv::launcher

@@ -139,6 +139,30 @@ TEST_F(LauncherTest, BrokenModulesLeaveTheirEntriesWithoutEffect) {
   EXPECT_FALSE(ModuleLibraries::launch(nullptr, "", "", ""));
 }
 
+// The launcher shows before the module libraries are mapped: they load once the window asks
+// (after its first paint), or when an entry is launched before that.
+TEST_F(LauncherTest, ModuleLibrariesLoadAfterStartOrOnFirstLaunch) {
+  const std::string lib = home_ + "/libTestport.so";
+  auto loaded = [&] {
+    void* h = ::dlopen(lib.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    if (h) ::dlclose(h);  // the reference RTLD_NOLOAD took
+    return h != nullptr;
+  };
+  writeSkin("zz.skin", "[ALL]\nfocuscount=0\n");
+  ASSERT_FALSE(loaded());
+  auto l = start();
+  EXPECT_TRUE(l->modulesPending());
+  EXPECT_FALSE(loaded());
+  l->onCommand(kEntryBase + entryIndex(*l, "Lumo字"));  // loads its own library first
+  EXPECT_EQ(calls(), std::vector<std::string>{"||"});
+  EXPECT_TRUE(loaded());
+  EXPECT_TRUE(l->modulesPending());
+  l->loadModules();
+  EXPECT_FALSE(l->modulesPending());
+  l->nextSkin();  // a skin without entries has nothing to load
+  EXPECT_FALSE(l->modulesPending());
+}
+
 TEST_F(LauncherTest, LibrariesStayLoadedAcrossSkinChanges) {
   writeSkin("zz.skin", "[ALL]\nfocuscount=0\n");
   auto l = start();

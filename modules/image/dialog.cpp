@@ -5,6 +5,7 @@
 #include <cstring>
 #include <thread>
 
+#include "modules/image/typechoice.h"
 #include "modules/kit/sending.h"
 #include "modules/kit/userfiles.h"
 #include "platform/fs.h"
@@ -15,8 +16,8 @@
 #include "tables/imagetypes/imgtable.h"
 #include "tables/models/modelstore.h"
 #include "ui/UI/helper.h"
-#include "ui/UI/history.h"
-#include "ui/UI/image.h"
+#include "ui/UI/receiverhistory.h"
+#include "ui/pictures/pictures.h"
 #include "utils/function.h"
 
 namespace hv::pictport {
@@ -318,25 +319,7 @@ void CImageDialog::fillTypes() {
 
 void CImageDialog::chooseTypeForPicture() {
   int index = typeKeys_.empty() ? -1 : 0;
-  if (source_ && !typeKeys_.empty()) {
-    const ImageSize size{source_->picture.width(), source_->picture.height()};
-    std::string name;
-    int found = images_->GetSizeMatchImageType(size, name, typeKeys_);
-    if (found < 0) {
-      std::vector<std::string> kind;
-      const int colour = source_->picture.bits() > 1 ? 1 : 0;
-      if (images_->GetColorMatchImageType(colour, kind, typeKeys_) > 0) {
-        const int k = images_->GetBiliMatchImageType(size, name, kind);
-        if (k >= 0) {
-          found = int(std::find(typeKeys_.begin(), typeKeys_.end(), kind[size_t(k)]) -
-                      typeKeys_.begin());
-        }
-      } else {
-        found = images_->GetBiliMatchImageType(size, name, typeKeys_);
-      }
-    }
-    if (found >= 0) index = found;
-  }
+  if (source_ && !typeKeys_.empty()) index = chooseTypeIndex(*images_, typeKeys_, source_->picture);
   setSelection(kType, index);
   applyType(index);
 }
@@ -442,17 +425,11 @@ void CImageDialog::frameChanged() {
 Picture CImageDialog::sendPicture() {
   if (!source_ || typeKey_.empty()) return {};
   std::optional<int> unsupported;
-  Picture send = makePicture(framing_, type_, source_->kind, type_.size(), Mode::Send,
-                             thresholdLevel(), &unsupported);
+  Picture send =
+      composeSendPicture(framing_, type_, source_->kind, thresholdLevel(), overlay_, &unsupported);
   if (unsupported) {
     message(fill(T("图片颜色数不被支持，颜色数为%d"), {std::to_string(*unsupported)}),
             ui::Icon::Stop);
-  }
-  const std::string shown = overlayShownText(overlay_.text);
-  if (!send.empty() && !shown.empty()) {
-    const TextPlacement at = sendPlacement(overlay_, type_);
-    drawText(send, shown, at.origin, overlay_.font, at.height, overlay_.colour, !type_.bilevel());
-    if (type_.bilevel()) send.threshold(thresholdLevel());
   }
   return send;
 }

@@ -7,6 +7,7 @@
 #include <QCheckBox>
 #include <QColorDialog>
 #include <QComboBox>
+#include <QEventLoop>
 #include <QFontDialog>
 #include <QGroupBox>
 #include <QKeyEvent>
@@ -17,7 +18,6 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QSlider>
-#include <QThread>
 #include <QTimer>
 #include <QWindow>
 
@@ -31,6 +31,7 @@
 #include "ui/UI/image.h"
 #include "ui/UI/phonetree.h"
 #include "ui/UI/widgets.h"
+#include "ui/pictures/pictures.h"
 #include "ui/qt/binding.h"
 #include "ui/qt/qtbackend.h"
 #include "ui/qt/qtext.h"
@@ -392,9 +393,12 @@ class ImageView : public QWidget {
 
   std::optional<Picture> capture() {
     hide();
-    QApplication::processEvents();
-    QThread::msleep(100);
-    QApplication::processEvents();
+    // The 100 ms pass with the event loop running (input held back), so that the windows the
+    // dialog covered, ours among them, have repainted before the screen is read.
+    QEventLoop wait;
+    QTimer::singleShot(100, &wait, &QEventLoop::quit);
+    wait.exec(QEventLoop::ExcludeUserInputEvents);
+    QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     QScreen* screen = QGuiApplication::primaryScreen();
     QPixmap shot = screen ? screen->grabWindow(0) : QPixmap();
     show();

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <mutex>
 
-#include "ui/UI/image.h"
+#include "ui/pictures/pictures.h"
 
 namespace hv::pictport {
 

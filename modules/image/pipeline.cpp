@@ -4,7 +4,7 @@
 #include <cctype>
 
 #include "platform/gbk.h"
-#include "ui/UI/image.h"
+#include "ui/pictures/pictures.h"
 
 namespace hv::pictport {
 

@@ -12,7 +12,7 @@
 
 #include "include/handvane/export.h"
 #include "include/handvane/records.h"
-#include "ui/UI/history.h"
+#include "ui/UI/receiverhistory.h"
 #include "ui/core/ui.h"
 
 class FriendsTable;

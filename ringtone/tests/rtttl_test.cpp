@@ -153,7 +153,30 @@ TEST(Faults, EveryFaultHasItsText) {
     EXPECT_FALSE(faultTemplate(Fault(f)).empty()) << f;
     EXPECT_NO_THROW(T(faultTemplate(Fault(f)))) << f;
   }
-  EXPECT_EQ(Status::of(Fault::ExceedNumber, 2).text(), "exceed number:2");
+  EXPECT_EQ(Status::of<Fault::ExceedNumber>(2).text(), "exceed number:2");
+}
+
+// The arguments are checked against the placeholders when the call is compiled: count and kind.
+static_assert(fault_text::matches<Fault::ExceedNumber, int>());
+static_assert(!fault_text::matches<Fault::ExceedNumber>());
+static_assert(!fault_text::matches<Fault::ExceedNumber, std::string>());
+static_assert(!fault_text::matches<Fault::ExceedNumber, int, int>());
+static_assert(!fault_text::matches<Fault::RtttlMissing, double>());
+static_assert(!fault_text::matches<Fault::RtttlMissing, bool>());
+static_assert(fault_text::matches<Fault::RtttlMissing, const char*>());
+static_assert(fault_text::matches<Fault::ForwardRun, int, std::string, std::string, std::string,
+                                  std::string>());
+
+TEST(Faults, PlaceholdersAreFilledInOrder) {
+  const std::string path = T("/tmp/铃声/");
+  EXPECT_EQ(Status::of<Fault::ReverseRun>(-7, path, std::string("a.mid"), "a.txt").text(),
+            T("执行转换失败：-7  path=/tmp/铃声/ mid name=a.mid rttl name=a.txt"));
+  EXPECT_EQ(Status::of<Fault::RtttlPartsMissing>(std::string("50% d=4")).text(),
+            T("RTTL内容缺失:\n50% d=4"));  // a "%" in a value is no placeholder
+  EXPECT_EQ(Status::of<Fault::RtttlOpen>().text(), T("不能打开RTTL文件: "));
+  EXPECT_EQ(Status::of<Fault::RtttlOpen>().fault(), Fault::RtttlOpen);
+  EXPECT_TRUE(Status().ok());
+  EXPECT_TRUE(Status().text().empty());
 }
 
 }  // namespace

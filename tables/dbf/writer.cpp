@@ -31,7 +31,21 @@ constexpr auto kLockWait = std::chrono::milliseconds(5000);
 // so names keep the spelling found on disk.
 thread_local const std::string* tTarget = nullptr;
 thread_local bool tCheckHeader = false;
-thread_local std::string tError;
+// Why the last open or create through the hooks failed: the kind and the text, set where the
+// failure is seen, so that the kind is never guessed from the text.
+struct HookFailure {
+  Errc code = Errc::Damaged;
+  std::string text;
+  void set(Errc c, std::string t) {
+    code = c;
+    text = std::move(t);
+  }
+  void clear() {
+    code = Errc::Damaged;
+    text.clear();
+  }
+};
+thread_local HookFailure tError;
 
 void noteError(HookFile* f, const std::string& what) {
   if (!f->failed) {
@@ -69,7 +83,7 @@ bool checkHeader(HookFile* f) {
   if (fstat(f->fd, &st) != 0) return false;
   uint8_t head[kFileHeaderSize];
   if (pread(f->fd, head, sizeof head, 0) != ssize_t(sizeof head)) {
-    tError = "the file header is cut short";
+    tError.set(Errc::Damaged, "the file header is cut short");
     return false;
   }
   size_t len = size_t(head[8] | (head[9] << 8));
@@ -80,7 +94,7 @@ bool checkHeader(HookFile* f) {
   try {
     f->header = parseHeader(bytes, uint64_t(st.st_size), "");
   } catch (const Error& e) {
-    tError = e.what();
+    tError.set(e.code(), e.what());
     return false;
   }
   return true;
@@ -93,14 +107,14 @@ SAFile hookOpen(const char* name, const char* access) {
   if (a[0] == 'w') flags = O_RDWR | O_CREAT | O_TRUNC;
   int fd = hv::fs::open(*tTarget, flags | O_CLOEXEC, 0644);
   if (fd < 0) {
-    tError = std::string("cannot open the file: ") + std::strerror(errno);
+    tError.set(Errc::Io, std::string("cannot open the file: ") + std::strerror(errno));
     return nullptr;
   }
   auto* f = new HookFile;
   f->fd = fd;
   if (flags == O_RDWR) {
     if (!lockForWriting(fd)) {
-      tError = "another program keeps the table locked";
+      tError.set(Errc::Locked, "another program keeps the table locked");
       ::close(fd);
       delete f;
       return nullptr;
@@ -174,7 +188,8 @@ int hookRemove(const char*) {
 }  // shapelib only ever removes a ".cpg" beside the file
 
 void hookError(const char* message) {
-  tError = message ? message : "shapelib error";
+  // shapelib complains about what it read; the hooks have set the kind for their own failures.
+  if (tError.text.empty()) tError.set(Errc::Damaged, message ? message : "shapelib error");
 }
 
 double hookAtof(const char* s) {
@@ -259,10 +274,8 @@ Writer::Writer(const std::string& path, const Header& expected) : path_(path) {
     TargetScope scope(path_, true);
     handle_ = DBFOpenLL(path_.c_str(), "rb+", &h);
     if (!handle_) {
-      Errc code = tError.find("locked") != std::string::npos        ? Errc::Locked
-                  : tError.find("cannot open") != std::string::npos ? Errc::Io
-                                                                    : Errc::Damaged;
-      throw Error(code, path_ + ": " + (tError.empty() ? "cannot be opened" : tError));
+      throw Error(tError.code,
+                  path_ + ": " + (tError.text.empty() ? "cannot be opened" : tError.text));
     }
   }
   file_ = reinterpret_cast<HookFile*>(handle_->fp);
@@ -287,7 +300,7 @@ Writer::~Writer() {
 
 void Writer::check(bool ok, const char* what) {
   if (ok && !file_->failed) return;
-  std::string why = file_->failed ? file_->error : (tError.empty() ? what : tError);
+  std::string why = file_->failed ? file_->error : (tError.text.empty() ? what : tError.text);
   throw Error(Errc::Io, path_ + ": " + what + " failed: " + why);
 }
 
@@ -342,7 +355,7 @@ void createTable(const std::string& path, const std::vector<Field>& fields,
     TargetScope scope(*tmp, false);
     dbf = DBFCreateLL(tmp->c_str(), "LDID/122", &h);
   }
-  if (!dbf) fail("cannot be created: " + tError);
+  if (!dbf) fail("cannot be created: " + tError.text);
   auto* file = reinterpret_cast<HookFile*>(dbf->fp);
   bool ok = true;
   DBFSetLastModifiedDate(dbf, date.year - 1900, date.month, date.day);
@@ -362,7 +375,7 @@ void createTable(const std::string& path, const std::vector<Field>& fields,
     DBFUpdateHeader(dbf);
   }
   ok = ok && !file->failed && fdatasync(file->fd) == 0 && fchmod(file->fd, 0644) == 0;
-  std::string why = file->failed ? file->error : tError;
+  std::string why = file->failed ? file->error : tError.text;
   DBFClose(dbf);
   if (!ok) fail("writing failed: " + why);
 

@@ -85,6 +85,9 @@ class LocalService {
     region = std::stoi(m[1]);
     auth = std::stoi(m[2]);
     send = std::stoi(m[3]);
+    std::smatch w;
+    std::regex webLine(R"(send [0-9.]+:\d+ data .* web [0-9.]+:(\d+))");
+    if (std::regex_search(out, w, webLine)) web = std::stoi(w[1]);
     return true;
   }
   void signal(int number) {
@@ -108,6 +111,7 @@ class LocalService {
   std::string databasePath() const { return dir_ + "/data/service.db"; }
 
   int region = 0, auth = 0, send = 0;
+  int web = 0;  // the web site's port; 0 when it is off
 
  private:
   std::string dir_, config_;

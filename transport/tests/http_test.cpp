@@ -1,5 +1,5 @@
-// The URL splitter, the HTTP client against scripted servers, and the CONNECT tunnel through a
-// real tinyproxy started on loopback (open and with Basic authorization).
+// The URL splitter, the HTTP client against scripted servers, and the client and the CONNECT
+// tunnel through a real tinyproxy started on loopback (open and with Basic authorization).
 #include <gtest/gtest.h>
 
 #include "transport/netkit.h"
@@ -197,6 +197,33 @@ TEST(HttpClient, BadStatusLinesAndBrokenHeadersAreRejected) {
   }
 }
 
+// Obsolete line folding (RFC 9112 section 5.2): a line starting with a space or tab continues the
+// field before it, joined with one space; a fold with no field before it is a broken header.
+TEST(HttpClient, FoldedFieldsAreJoinedAndAFoldAfterTheStatusLineIsBroken) {
+  Recorded seen;
+  peer::ScriptedServer server(answering(seen,
+                                        "HTTP/1.1 200 OK\r\nX-Folded: first  \r\n  second\r\n"
+                                        "\tthird\r\nServer: after\r\n\r\nbody",
+                                        false));
+  CSimpleHTTPClient http;
+  ASSERT_EQ(http.Connect("127.0.0.1", server.port(), 2000), 0);
+  ASSERT_EQ(http.SendRequest("GET", "http://x.example/", nullptr, nullptr, 0), 0);
+  CHeader headers;
+  ASSERT_EQ(http.RecvReponseHeader(nullptr, nullptr, nullptr, &headers, 1500), 0);
+  ASSERT_EQ(headers.GetCount(), 2);
+  EXPECT_EQ(headers.Get("X-Folded"), "first second third");
+  EXPECT_EQ(headers.Get("Server"), "after");
+  char body[8];
+  EXPECT_EQ(http.RecvReponseData(body, sizeof body, 1000), 4);
+
+  peer::ScriptedServer early(answering(seen, "HTTP/1.1 200 OK\r\n  fold\r\n\r\n", false));
+  CSimpleHTTPClient second;
+  ASSERT_EQ(second.Connect("127.0.0.1", early.port(), 2000), 0);
+  ASSERT_EQ(second.SendRequest("GET", "http://x.example/", nullptr, nullptr, 0), 0);
+  EXPECT_EQ(second.RecvReponseHeader(nullptr, nullptr, nullptr, nullptr, 1500), -2);
+  EXPECT_EQ(second.gethandle(), -1);
+}
+
 TEST(HttpClient, OverlongHeaderLineIsABrokenHeader) {
   Recorded seen;
   peer::ScriptedServer server(
@@ -296,6 +323,104 @@ TEST(HttpChannelTinyproxy, BasicAuthorizationMissingWrongAndRight) {
   char buf[10];
   ASSERT_EQ(tunnel->recv_size(buf, 10, 3000), 10);
   EXPECT_EQ(std::string(buf, 10), "authorized");
+}
+
+// The client with SetHTTPProxy: Connect reaches the proxy, and a request with an absolute URL is
+// carried to the origin server. tinyproxy passes a folded response field on as it came.
+TEST(HttpClientTinyproxy, RequestThroughTheProxyJoinsAFoldedField) {
+  if (!peer::haveProgram("tinyproxy")) GTEST_SKIP() << "tinyproxy is not installed";
+  Tinyproxy proxy;
+  ASSERT_TRUE(proxy.ready());
+  Recorded seen;
+  peer::ScriptedServer origin(answering(seen,
+                                        "HTTP/1.1 200 OK\r\nX-Folded: first\r\n  second part\r\n"
+                                        "Content-Length: 5\r\n\r\nhello",
+                                        false));
+  CSimpleHTTPClient http;
+  http.SetHTTPProxy("127.0.0.1", proxy.port(), "", "");
+  ASSERT_EQ(http.Connect("127.0.0.1", origin.port(), 2000), 0);
+  const std::string url = "http://127.0.0.1:" + std::to_string(origin.port()) + "/index.txt";
+  ASSERT_EQ(http.SendRequest("GET", url, nullptr, nullptr, 0), 0);
+  int status = 0;
+  CHeader headers;
+  ASSERT_EQ(http.RecvReponseHeader(nullptr, &status, nullptr, &headers, 5000), 0);
+  EXPECT_EQ(status, 200);
+  EXPECT_EQ(headers.Get("X-Folded"), "first second part");
+  EXPECT_EQ(headers.Get("Content-Length"), "5");
+  char body[5];
+  ASSERT_EQ(http.recv_size(body, 5, 3000), 5);
+  EXPECT_EQ(std::string(body, 5), "hello");
+  std::lock_guard<std::mutex> g(seen.lock);
+  // The proxy, not the client, asked the origin: the path alone in the request line.
+  EXPECT_EQ(seen.request.rfind("GET /index.txt HTTP/1.1\r\n", 0), 0u) << seen.request;
+}
+
+// Through a CONNECT tunnel the origin's bytes arrive unchanged: a header line without a colon is a
+// broken header, a folded one is joined.
+TEST(HttpClientTinyproxy, TunnelledResponseWithALineWithoutAColonIsBroken) {
+  if (!peer::haveProgram("tinyproxy")) GTEST_SKIP() << "tinyproxy is not installed";
+  Tinyproxy proxy;
+  ASSERT_TRUE(proxy.ready());
+  struct Case {
+    const char* response;
+    int result;
+    const char* folded;
+  };
+  const Case cases[] = {
+      {"HTTP/1.1 200 OK\r\nNo colon here\r\nServer: x\r\n\r\n", -2, ""},
+      {"HTTP/1.1 200 OK\r\nX-Folded: one\r\n\ttwo\r\n\r\n", 0, "one two"},
+  };
+  for (const auto& c : cases) {
+    Recorded seen;
+    peer::ScriptedServer origin(answering(seen, c.response, false));
+    CSimpleHTTPClient http;
+    http.SetHTTPProxy("127.0.0.1", proxy.port(), "", "");
+    ASSERT_EQ(http.Connect("127.0.0.1", origin.port(), 2000), 0);
+    const std::string target = "127.0.0.1:" + std::to_string(origin.port());
+    ASSERT_EQ(http.SendRequest("CONNECT", target, nullptr, nullptr, 0), 0);
+    int status = 0;
+    CHeader proxyHeaders;
+    ASSERT_EQ(http.RecvReponseHeader(nullptr, &status, nullptr, &proxyHeaders, 5000), 0);
+    ASSERT_EQ(status, 200);
+    EXPECT_TRUE(proxyHeaders.Has("Proxy-agent"));
+    ASSERT_EQ(http.SendRequest("GET", "http://" + target + "/", nullptr, nullptr, 0), 0);
+    CHeader headers;
+    EXPECT_EQ(http.RecvReponseHeader(nullptr, &status, nullptr, &headers, 5000), c.result)
+        << c.response;
+    if (c.result == 0) {
+      EXPECT_EQ(headers.Get("X-Folded"), c.folded);
+    } else {
+      EXPECT_EQ(http.gethandle(), -1);
+    }
+  }
+}
+
+// SetHTTPProxy keeps the credentials; the request carries them when the caller adds the
+// Proxy-Authorization field.
+TEST(HttpClientTinyproxy, RequestThroughAnAuthorizingProxy) {
+  if (!peer::haveProgram("tinyproxy")) GTEST_SKIP() << "tinyproxy is not installed";
+  Tinyproxy proxy("BasicAuth alice s3cret\n");
+  ASSERT_TRUE(proxy.ready());
+  Recorded seen;
+  peer::ScriptedServer origin(
+      answering(seen, "HTTP/1.1 204 No Content\r\nContent-Length: 0\r\n\r\n", false));
+  const std::string url = "http://127.0.0.1:" + std::to_string(origin.port()) + "/";
+  for (bool authorize : {false, true}) {
+    CSimpleHTTPClient http;
+    http.SetHTTPProxy("127.0.0.1", proxy.port(), "alice", "s3cret");
+    ASSERT_EQ(http.Connect("127.0.0.1", origin.port(), 2000), 0);
+    CHeader extra;
+    if (authorize) CSimpleHTTPClient::AddBasicAuthorizationHeader(407, &extra, "alice", "s3cret");
+    ASSERT_EQ(http.SendRequest("GET", url, &extra, nullptr, 0), 0);
+    int status = 0;
+    CHeader headers;
+    ASSERT_EQ(http.RecvReponseHeader(nullptr, &status, nullptr, &headers, 5000), 0);
+    EXPECT_EQ(status, authorize ? 204 : 407);
+    if (!authorize) {
+      EXPECT_NE(headers.Get("Proxy-Authenticate").find("Basic"), std::string::npos);
+    }
+  }
+  EXPECT_EQ(origin.accepted(), 1);
 }
 
 }  // namespace

@@ -370,8 +370,7 @@ TEST(ProxyScripted, MalformedSocks5RepliesFailWithTheirCodes) {
       {"general failure", std::string("\x05\x01\x00\x01", 4) + std::string(6, '\0'), 1},
   };
   for (const auto& c : cases) {
-    Scripted seen;
-    peer::ScriptedServer server([&seen, reply = c.reply](int fd) {
+    peer::ScriptedServer server([reply = c.reply](int fd) {
       peer::recvExact(fd, 3);
       peer::sendAll(fd, std::string("\x05\x00", 2));
       peer::recvExact(fd, 10);

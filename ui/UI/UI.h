@@ -5,4 +5,5 @@
 #include "ui/UI/history.h"
 #include "ui/UI/image.h"
 #include "ui/UI/phonetree.h"
+#include "ui/UI/receiverhistory.h"
 #include "ui/UI/widgets.h"

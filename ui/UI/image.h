@@ -1,60 +1,24 @@
 #pragma once
-// Pictures for the dialogs and the image module, through Magick++ (ImageMagick 6). Only JPEG,
-// PNG, BMP and GIF files are decoded, recognised by their first bytes whatever their name says:
-// ImageMagick's other coders (scripts, vector and document formats) never see a user's file.
+// Pictures for showing in the dialogs, through Qt's own image readers. Only JPEG, PNG, BMP and GIF
+// files are decoded, recognised by their first bytes whatever their name says, and a picture that
+// claims more than kMaxPictureSide pixels a side or kMaxPicturePixels in all is refused before its
+// pixels are read. Converting pictures (Magick images, saving, quantising) is ui/pictures, which
+// only the modules that convert pictures load.
 #include <QPixmap>
 #include <QSize>
-#include <cstdint>
 #include <string_view>
-#include <vector>
 
 #include "include/handvane/export.h"
 
-namespace Magick {
-class Image;
-}
+namespace hv::ui {
+inline constexpr int kMaxPictureSide = 8192;
+inline constexpr long long kMaxPicturePixels = 40'000'000;
+// The picture format of the bytes by their signature ("JPEG", "PNG", "GIF" or "BMP"), or nullptr
+// for anything the suite does not decode.
+HV_EXPORT const char* pictureFormat(std::string_view bytes);
+}  // namespace hv::ui
 
 // A picture of the file for showing, or a null pixmap. The first argument (the drawing surface the
 // bitmap is made for) is kept for the callers' sake; Qt needs none.
 HV_EXPORT QPixmap LoadImage(const void* dc, std::string_view path);
-// Loads the file into image; non-zero on success (image untouched otherwise).
-HV_EXPORT int LoadImage(Magick::Image& image, std::string_view path);
-// As above, but a JPEG is decoded at the smallest of libjpeg's scales (1/8 steps) that still gives
-// at least atLeastWidth x atLeastHeight pixels, which is far quicker for large photos and gives
-// other pixels than a full decode followed by a resize. Other formats are read at full size.
-HV_EXPORT int LoadImage(Magick::Image& image, std::string_view path, int atLeastWidth,
-                        int atLeastHeight);
-// Writes image in the format named by the path's extension (jpg/jpeg, png, bmp, gif); non-zero on
-// success. The file is replaced atomically; another extension gives 0 and writes nothing.
-HV_EXPORT int SaveImage(Magick::Image& image, std::string_view path);
 HV_EXPORT QSize GetBmpSize(const QPixmap& bitmap);
-HV_EXPORT QSize GetBmpSize(const Magick::Image& image);
-// The image as a QImage (32-bit RGBA), for showing a Magick picture.
-HV_EXPORT QImage ToQImage(const Magick::Image& image);
-
-// One palette entry in the layout of a Windows RGBQUAD (blue, green, red, reserved).
-struct PaletteEntry {
-  uint8_t blue = 0;
-  uint8_t green = 0;
-  uint8_t red = 0;
-  uint8_t reserved = 0;
-};
-static_assert(sizeof(PaletteEntry) == 4);
-
-// Builds a palette of at most `colours` colours for a picture. `bits` is the colour resolution the
-// colour tree works at, in bits per channel (1 to 8).
-class HV_EXPORT CQuantizer {
- public:
-  CQuantizer(unsigned colours, unsigned bits);
-  // Builds the palette from the picture (which is not changed); false when it has no pixels.
-  bool ProcessImage(const Magick::Image& dib);
-  unsigned GetColorCount() const { return static_cast<unsigned>(palette_.size()); }
-  // Copies the palette into table, which holds at least the `colours` given to the constructor.
-  void SetColorTable(PaletteEntry* table) const;
-  const std::vector<PaletteEntry>& palette() const { return palette_; }
-
- private:
-  unsigned colours_;
-  unsigned bits_;
-  std::vector<PaletteEntry> palette_;
-};

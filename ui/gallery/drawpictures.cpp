@@ -176,6 +176,13 @@ int main(int argc, char** argv) {
                      {ltrb(407, 30, 442, 61), Glyph::Image},
                      {ltrb(453, 30, 482, 61), Glyph::Music}}),
              dir, QStringLiteral("Lumo字.jpg"));
+  ok &= save(header(QSize(490, 66), QStringLiteral("Lumo音"), QStringLiteral("铃声发送"),
+                    {{ltrb(445, 6, 464, 25), Glyph::Minimize},
+                     {ltrb(465, 6, 484, 25), Glyph::Close},
+                     {ltrb(368, 30, 398, 61), Glyph::Text},
+                     {ltrb(407, 30, 442, 61), Glyph::Image},
+                     {ltrb(453, 30, 482, 61), Glyph::Flash}}),
+             dir, QStringLiteral("Lumo音.jpg"));
   ok &= save(header(QSize(640, 70), QStringLiteral("Lumo图"), QStringLiteral("图片发送"),
                     {{ltrb(594, 7, 608, 20), Glyph::Minimize},
                      {ltrb(616, 7, 632, 20), Glyph::Close},

@@ -11,6 +11,8 @@
 #include "platform/fs.h"
 #include "platform/gbk.h"
 #include "service/svclink.h"
+#include "tables/friends/buddystore.h"
+#include "ui/pictures/pictures.h"
 
 namespace hv::pictport {
 namespace {
@@ -76,6 +78,28 @@ class DialogE2E : public modkit::testing::ModuleFixture {
     d.setSelection(id, int(it - items.begin()));
     if (id == CImageDialog::kRecipient) d.setText(id, *it);
     d.onChange(id);
+  }
+  // Friends of the signed-in user, written through the friends table as the dialogs read it.
+  void addFriends(std::initializer_list<std::array<const char*, 3>> rows) {
+    if (!fs::exists(userFile("FRIENDS.DBF"))) {
+      ASSERT_TRUE(fs::makeDirectories(home_ + kUser));
+      ASSERT_TRUE(fs::copyFile(modkit::testing::shipped("DATA/FRIENDS.DBF"),
+                               userFile("FRIENDS.DBF"), false));
+    }
+    FriendsTable* t = FLOpen(kUser);
+    ASSERT_NE(t, nullptr);
+    for (const auto& [number, type, name] : rows) {
+      hv::FriendRecord f{};
+      copyField(f.mobilenum, number);
+      copyField(f.mobiletype, type);
+      copyField(f.name, T(name));
+      EXPECT_GE(FLAddInfo(t, &f), 0) << number;
+    }
+    FLClose(t);
+  }
+  std::string selectedModel(const CImageDialog& d) {
+    const int sel = d.selection(CImageDialog::kModel);
+    return sel < 0 ? std::string() : d.items(CImageDialog::kModel)[size_t(sel)];
   }
   std::string photo_;
 };
@@ -194,6 +218,162 @@ TEST_F(DialogE2E, RefusedAtOnceNoWaitAndTheFailureReport) {
   EXPECT_EQ(d->lastResult(), -100);
   EXPECT_EQ(backend_->boxTexts().back(), "发送图片失败！是否将13900139000加入好友列表?");
   EXPECT_FALSE(fs::exists(d->lastPackedPath()));
+  EXPECT_TRUE(storedMessages().empty());
+}
+
+TEST_F(DialogE2E, PhoneModelQueryAsksFirstThenReachesTheService) {
+  signIn();
+  auto d = dialog("", "");
+  d->setText(CImageDialog::kRecipient, kFriend);
+  backend_->answer(ui::Answer::No);
+  d->onCommand(CImageDialog::kAskModel);
+  EXPECT_EQ(backend_->boxTexts().back(), "您要给13900139000发送机型询问短消息吗？");
+  EXPECT_TRUE(storedMessages().empty());
+
+  backend_->answer(ui::Answer::Yes);
+  d->onCommand(CImageDialog::kAskModel);
+  EXPECT_EQ(d->lastResult(), 0);
+  EXPECT_EQ(backend_->boxTexts().back(), "发送机型询问短消息成功！");
+  EXPECT_EQ(backend_->boxes().back().icon, ui::Icon::Information);
+  ASSERT_EQ(storedMessages().size(), 1u);
+  const std::string packet = storedPacket(service_->databasePath(), 1);
+  EXPECT_EQ(packet.substr(10, 3), "SMS");
+  EXPECT_EQ(packet.substr(19, 11), kFriend);
+  EXPECT_EQ(packet.substr(39, 11), kUser);
+  EXPECT_NE(packet.find(T("Lumoi用户13800138000询问您的手机型号，请直接回复")), std::string::npos);
+  EXPECT_FALSE(d->sending());
+
+  // A number the service cannot deliver to is refused with the reason, before any send.
+  d->setText(CImageDialog::kRecipient, "12345");
+  backend_->answer(ui::Answer::Yes);
+  backend_->clearBoxes();
+  d->onCommand(CImageDialog::kAskModel);
+  ASSERT_EQ(backend_->boxes().size(), 2u);
+  EXPECT_EQ(backend_->boxes()[1].icon, ui::Icon::Information);
+  EXPECT_NE(backend_->boxTexts()[1].find("12345"), std::string::npos);
+  EXPECT_EQ(storedMessages().size(), 1u);
+
+  // The service client refusing at once: no wait, the failure report.
+  d->setText(CImageDialog::kRecipient, kFriend);
+  NET_UserLogout();
+  backend_->answer(ui::Answer::Yes);
+  d->onCommand(CImageDialog::kAskModel);
+  EXPECT_EQ(d->lastResult(), -100);
+  EXPECT_EQ(backend_->boxTexts().back(), "发送机型询问短消息失败！");
+  EXPECT_EQ(backend_->boxes().back().icon, ui::Icon::Stop);
+  EXPECT_EQ(storedMessages().size(), 1u);
+}
+
+TEST_F(DialogE2E, PhoneModelQueryNeedsASignIn) {
+  // No remembered password: LOGIN_Login(0, 0) cannot sign in.
+  auto d = dialog("", "");
+  d->setText(CImageDialog::kRecipient, kFriend);
+  backend_->answer(ui::Answer::Yes);
+  d->onCommand(CImageDialog::kAskModel);
+  EXPECT_EQ(backend_->boxTexts().back(), "必须进行登录才能发送短消息！");
+  EXPECT_TRUE(storedMessages().empty());
+}
+
+TEST_F(DialogE2E, SavingWritesTheSourcePictureNotTheConvertedOne) {
+  signIn();
+  auto d = dialog("", photo_);
+  pick(*d, CImageDialog::kModel, "诺基亚3310");  // a 1-bit type: the preview is black and white
+  ASSERT_TRUE(d->bilevelType());
+  // An opened file is copied as it is.
+  const std::string copy = home_ + "copy.jpg";
+  backend_->fileAnswer(copy);
+  d->onCommand(CImageDialog::kSave);
+  EXPECT_EQ(fs::readFile(copy), fs::readFile(photo_));
+
+  // A capture has no file: the save dialog's name without extension gets ".bmp", and the file
+  // holds the captured pixels in colour.
+  ASSERT_TRUE(
+      d->takeCapture(Picture(testing::drawn(300, 200,
+                                            [](int x, int) {
+                                              return x < 150 ? Rgb{200, 30, 40} : Rgb{20, 160, 60};
+                                            }),
+                             24)));
+  EXPECT_EQ(d->source()->kind, SourceKind::Colour);
+  backend_->fileAnswer(home_ + "shot");
+  backend_->clearBoxes();
+  d->onCommand(CImageDialog::kSave);
+  EXPECT_TRUE(backend_->boxes().empty());
+  ASSERT_TRUE(fs::exists(home_ + "shot.bmp"));
+  EXPECT_EQ(fs::readFile(home_ + "shot.bmp").value_or("").substr(0, 2), "BM");
+  Magick::Image back;
+  ASSERT_EQ(LoadImage(back, home_ + "shot.bmp"), 1);
+  const Picture saved(back, 24);
+  ASSERT_EQ(saved.width(), 300);
+  ASSERT_EQ(saved.height(), 200);
+  EXPECT_EQ(saved.pixel(10, 10), (Rgb{200, 30, 40}));
+  EXPECT_EQ(saved.pixel(290, 190), (Rgb{20, 160, 60}));
+
+  // Cancelled: nothing written, nothing said.
+  backend_->fileAnswer(std::nullopt);
+  d->onCommand(CImageDialog::kSave);
+  EXPECT_TRUE(backend_->boxes().empty());
+}
+
+TEST_F(DialogE2E, CaptureReplacesThePictureAndItsFile) {
+  signIn();
+  auto d = dialog("", photo_);
+  int asked = 0;
+  d->setCaptureScreen([&]() -> std::optional<Picture> {
+    ++asked;
+    return Picture(testing::drawn(640, 400, [](int, int) { return Rgb{90, 90, 200}; }), 24);
+  });
+  d->onCommand(CImageDialog::kCapture);
+  EXPECT_EQ(asked, 1);
+  ASSERT_TRUE(d->source());
+  EXPECT_EQ(d->source()->kind, SourceKind::Colour);
+  EXPECT_EQ(d->source()->picture.width(), 640);
+  EXPECT_EQ(d->checked(CImageDialog::kKeepRatio), 1);
+  // The screen could not be grabbed: the previous picture stays.
+  d->setCaptureScreen([] { return std::optional<Picture>(); });
+  d->onCommand(CImageDialog::kCapture);
+  EXPECT_EQ(d->source()->picture.width(), 640);
+}
+
+// Recipient rules: friends whose phone type no picture type serves stay out of the box; the
+// typing history follows the friends; a typed number of a friend selects that friend and his
+// model; signing in during a send rebuilds the box.
+TEST_F(DialogE2E, RecipientBoxListsSupportedFriendsThenHistory) {
+  writeLoginSettings(true);  // LOGIN_Login(0, 0) signs the test user in
+  signIn();
+  addFriends({{"13900000001", "Nokia3310", "老王"},
+              {"13900000002", "NoSuchPhone", "小李"},
+              {"13900000003", "Nokia7650", "阿张"},
+              {"13900000004", "Nokia3310", "小赵"}});
+  ASSERT_TRUE(fs::writeFileAtomic(
+      userFile("Setting.ini"),
+      "[Receiver]\r\nCount=4\r\nItem1=13700000001\r\nItem2=13700000002\r\nItem3=13700000003"
+      "\r\nItem4=13700000004\r\n"));
+  // The receiver given is the friend with the unsupported phone.
+  auto d = dialog("13900000002", "");
+  EXPECT_EQ(backend_->boxTexts().at(0), "“Lumo图”目前不支持小李的手机型号:NoSuchPhone");
+  const std::vector<std::string> expected{T("老王"),     T("阿张"),     T("小赵"),    "13700000001",
+                                          "13700000002", "13700000003", "13700000004"};
+  EXPECT_EQ(d->items(CImageDialog::kRecipient), expected);
+
+  // Choosing a friend picks his phone.
+  pick(*d, CImageDialog::kRecipient, "阿张");
+  EXPECT_EQ(selectedModel(*d), T("诺基亚7650"));
+  // Typing a friend's number selects that friend.
+  d->setSelection(CImageDialog::kRecipient, -1);
+  d->setText(CImageDialog::kRecipient, "13900000001");
+  d->onChange(CImageDialog::kRecipient);
+  EXPECT_EQ(d->text(CImageDialog::kRecipient), T("老王"));
+  EXPECT_EQ(selectedModel(*d), T("诺基亚3310"));
+
+  // Signed out, a fresh dialog holds only the placeholder; signing in during a send rebuilds it
+  // with exactly the friends and the history.
+  NET_UserLogout();
+  login::setState("", "", int32_t(LoginStateCode::SignedOut));
+  auto again = dialog("", photo_);
+  EXPECT_EQ(again->items(CImageDialog::kRecipient), (std::vector<std::string>{T("手机号")}));
+  backend_->answer(ui::Answer::No);  // do not send after all
+  again->onCommand(CImageDialog::kSend);
+  EXPECT_EQ(again->items(CImageDialog::kRecipient), expected);
   EXPECT_TRUE(storedMessages().empty());
 }
 

@@ -6,12 +6,15 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QColorDialog>
 #include <QComboBox>
 #include <QDir>
+#include <QFontDialog>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QPainter>
 #include <QPlainTextEdit>
+#include <QTimer>
 #include <set>
 
 #include "modules/image/clipstatic.h"
@@ -173,6 +176,67 @@ TEST_F(ImageViewTest, PhotoOnAOneBitTypeTextStateAndColourType) {
   EXPECT_FALSE(child<QWidget>(CImageDialog::kThreshold)->isVisible());
   EXPECT_EQ(dialog_->previewWithText().width(), 158);
   EXPECT_GE(checkAndSave(v, QStringLiteral("image-colour")), 30);
+}
+
+// Calls f with the modal dialog of type W once it shows (from within its own event loop).
+template <class W, class F>
+void whenModal(F f) {
+  auto* timer = new QTimer;
+  QObject::connect(timer, &QTimer::timeout, [timer, f] {
+    if (auto* w = qobject_cast<W*>(QApplication::activeModalWidget()); w && w->isVisible()) {
+      timer->stop();
+      timer->deleteLater();
+      f(w);
+    }
+  });
+  timer->start(10);
+}
+
+int countColour(const Picture& p, Rgb c) {
+  int n = 0;
+  for (int y = 0; y < p.height(); ++y) {
+    for (int x = 0; x < p.width(); ++x) n += p.pixel(x, y) == c;
+  }
+  return n;
+}
+
+// "字体" (8001): the platform's font dialog on the current font, then the colour; the overlay
+// is drawn in what was chosen. Cancelling the font dialog changes nothing.
+TEST_F(ImageViewTest, FontAndColourDialogsSetTheOverlaysLook) {
+  pick(CImageDialog::kModel, "诺基亚7650");
+  pick(CImageDialog::kType, "诺基亚彩色图片(176x208)");
+  dialog_->onCommand(CImageDialog::kAddText);
+  QCoreApplication::processEvents();
+  child<QPlainTextEdit>(CImageDialog::kOverlayEdit)->setPlainText(QStringLiteral("新年好"));
+  QCoreApplication::processEvents();
+  const Rgb green{0, 200, 0};
+  EXPECT_EQ(countColour(dialog_->previewWithText(), green), 0);
+
+  QString shownFamily;
+  whenModal<QFontDialog>([&](QFontDialog* f) {
+    shownFamily = f->currentFont().family();
+    QFont chosen(QStringLiteral("WenQuanYi Micro Hei"));
+    chosen.setPixelSize(24);
+    f->setCurrentFont(chosen);
+    whenModal<QColorDialog>([](QColorDialog* c) {
+      c->setCurrentColor(QColor(0, 200, 0));
+      c->accept();
+    });
+    f->accept();
+  });
+  child<QAbstractButton>(CImageDialog::kPanelFont)->click();
+  EXPECT_EQ(shownFamily, QStringLiteral("WenQuanYi Micro Hei"));
+  const OverlayFont font = dialog_->overlay().font;
+  EXPECT_EQ(font.face, "WenQuanYi Micro Hei");
+  EXPECT_LT(font.height, -12);  // larger than the 12-pixel start
+  EXPECT_EQ(dialog_->overlay().colour, green);
+  // The text is drawn in the chosen colour, larger than before.
+  EXPECT_GT(countColour(dialog_->previewWithText(), green), 20);
+
+  whenModal<QFontDialog>([](QFontDialog* f) { f->reject(); });
+  child<QAbstractButton>(CImageDialog::kPanelFont)->click();
+  EXPECT_EQ(dialog_->overlay().font.height, font.height);
+  EXPECT_EQ(dialog_->overlay().colour, green);
 }
 
 }  // namespace

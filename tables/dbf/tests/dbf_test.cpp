@@ -325,6 +325,31 @@ TEST(DbfLocking, WriterWaitsForAnotherWritersLock) {
             (std::vector<std::string>{"held|2", "late|1"}));
 }
 
+// The writer reports the kind of failure where it is seen, whatever its text says.
+TEST(DbfErrors, WriterFailuresKeepTheirKind) {
+  TempDir dir;
+  makeSample(dir / "PEOPLE.DBF");
+  const std::string bytes = readAll(dir / "PEOPLE.DBF");
+  const hv::dbf::Header layout = hv::dbf::parseHeader(
+      std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()), bytes.size(), "");
+  auto open = [&](const std::string& path) {
+    return errorOf([&] { hv::dbf::Writer w(path, layout); });
+  };
+  EXPECT_EQ(open(dir / "MISSING.DBF"), Errc::Io);
+
+  std::string unknownVersion = bytes;
+  unknownVersion[0] = 'P';  // not a version this layer reads
+  ASSERT_TRUE(hv::fs::writeFileAtomic(dir / "PEOPLE.DBF", unknownVersion));
+  EXPECT_EQ(open(dir / "PEOPLE.DBF"), Errc::Unsupported);
+
+  std::string cut = bytes.substr(0, 20);
+  ASSERT_TRUE(hv::fs::writeFileAtomic(dir / "PEOPLE.DBF", cut));
+  EXPECT_EQ(open(dir / "PEOPLE.DBF"), Errc::Damaged);
+
+  ASSERT_TRUE(hv::fs::writeFileAtomic(dir / "PEOPLE.DBF", bytes));
+  EXPECT_NO_THROW(hv::dbf::Writer(dir / "PEOPLE.DBF", layout));
+}
+
 TEST(DbfErrors, EveryCodeHasItsText) {
   for (Errc e : {Errc::BadConnectionString, Errc::NoDirectory, Errc::NoTable, Errc::Damaged,
                  Errc::Unsupported, Errc::BadValue, Errc::Io, Errc::Locked, Errc::Sql}) {

@@ -6,6 +6,7 @@
 #include "platform/fs.h"
 #include "platform/gbk.h"
 #include "platform/tests/test_dir.h"
+#include "ui/UI/receiverhistory.h"
 #include "ui/qt/tests/qt_test_app.h"
 
 namespace {

@@ -1,50 +1,26 @@
-// Pictures through Magick++: BMP bytes written by hand, PNG read back by Qt's own reader, refused
-// content, and palettes.
+// Pictures for showing, through Qt's readers: BMP and GIF bytes written by hand, content that is
+// no picture, and pictures that claim more pixels than any dialog shows.
 #include "ui/UI/image.h"
 
-#include <Magick++.h>
 #include <gtest/gtest.h>
 
 #include <QImage>
-#include <set>
 
 #include "platform/fs.h"
 #include "platform/tests/test_dir.h"
-#include "ui/qt/qtext.h"
+#include "ui/UI/tests/test_bmp.h"
 #include "ui/qt/tests/qt_test_app.h"
 
 namespace {
 
-void le32(std::string& s, uint32_t v) {
-  for (int i = 0; i < 4; ++i) s += static_cast<char>((v >> (8 * i)) & 0xFF);
-}
-void le16(std::string& s, uint16_t v) {
-  s += static_cast<char>(v & 0xFF);
-  s += static_cast<char>(v >> 8);
-}
+using hv::ui::testing::le32;
+using hv::ui::testing::twoByTwoBmp;
 
-// A 2x2 24-bit Windows BMP: bottom row first, each row padded to 4 bytes, pixels blue-green-red.
-// Top row: red, green; bottom row: blue, white.
-std::string twoByTwoBmp() {
-  std::string b = "BM";
-  le32(b, 14 + 40 + 16);
-  le32(b, 0);
-  le32(b, 54);
-  le32(b, 40);
-  le32(b, 2);
-  le32(b, 2);
-  le16(b, 1);
-  le16(b, 24);
-  le32(b, 0);
-  le32(b, 16);
-  le32(b, 2835);
-  le32(b, 2835);
-  le32(b, 0);
-  le32(b, 0);
-  b += std::string("\xFF\x00\x00\xFF\xFF\xFF\x00\x00", 8);  // blue, white, padding
-  b += std::string("\x00\x00\xFF\x00\xFF\x00\x00\x00", 8);  // red, green, padding
-  return b;
-}
+// A 1 x 1 GIF89a whose one pixel is palette entry 0 (red); the LZW data is clear, 0, end.
+const std::string kRedGif(
+    "GIF89a\x01\x00\x01\x00\x80\x00\x00\xFF\x00\x00\x00\x00\x00"
+    ",\x00\x00\x00\x00\x01\x00\x01\x00\x00\x02\x02\x44\x01\x00;",
+    35);
 
 TEST(LoadImage, ReadsAHandWrittenBmpWithItsPixels) {
   hv::ui::qt::testing::app();
@@ -61,75 +37,55 @@ TEST(LoadImage, ReadsAHandWrittenBmpWithItsPixels) {
   EXPECT_EQ(img.pixelColor(1, 1), QColor(255, 255, 255));
 }
 
+TEST(LoadImage, DecodesByContentWhateverTheName) {
+  hv::ui::qt::testing::app();
+  TestDir dir;
+  const std::string path = dir / "logo.png";  // a GIF in truth
+  ASSERT_TRUE(hv::fs::writeFileAtomic(path, kRedGif));
+  EXPECT_STREQ(hv::ui::pictureFormat(kRedGif), "GIF");
+  const QPixmap pm = LoadImage(nullptr, path);
+  ASSERT_FALSE(pm.isNull());
+  EXPECT_EQ(pm.size(), QSize(1, 1));
+  EXPECT_EQ(pm.toImage().pixelColor(0, 0), QColor(255, 0, 0));
+}
+
 TEST(LoadImage, RefusesContentThatIsNoPictureWhateverItsName) {
+  hv::ui::qt::testing::app();
   TestDir dir;
   const std::string script = dir / "evil.jpg";
   ASSERT_TRUE(hv::fs::writeFileAtomic(script, "push graphic-context\nviewbox 0 0 640 480\n"));
+  EXPECT_EQ(hv::ui::pictureFormat("push graphic-context"), nullptr);
   EXPECT_TRUE(LoadImage(nullptr, script).isNull());
   const std::string cut = dir / "cut.bmp";
   ASSERT_TRUE(hv::fs::writeFileAtomic(cut, twoByTwoBmp().substr(0, 30)));
-  Magick::Image image;
-  EXPECT_EQ(LoadImage(image, cut), 0);
-  EXPECT_EQ(LoadImage(image, dir / "missing.bmp"), 0);
+  EXPECT_TRUE(LoadImage(nullptr, cut).isNull());
+  EXPECT_TRUE(LoadImage(nullptr, dir / "missing.bmp").isNull());
+  // "BM" and nothing that could be a header is no BMP.
+  EXPECT_EQ(hv::ui::pictureFormat("BM\x10\x00"), nullptr);
 }
 
-TEST(SaveImage, WritesByExtensionAndQtReadsThePixelsBack) {
+// The BMP header with other dimensions (width at byte 18, height at byte 22) and the pixels cut:
+// only the header is there to read.
+std::string bmpClaiming(uint32_t w, uint32_t h) {
+  std::string b = twoByTwoBmp().substr(0, 54);
+  std::string dims;
+  le32(dims, w);
+  le32(dims, h);
+  b.replace(18, 8, dims);
+  return b;
+}
+
+TEST(LoadImage, RefusesPicturesClaimingMorePixelsThanAnyDialogShows) {
+  hv::ui::qt::testing::app();
   TestDir dir;
-  Magick::Image image;
-  ASSERT_TRUE(hv::fs::writeFileAtomic(dir / "in.bmp", twoByTwoBmp()));
-  ASSERT_EQ(LoadImage(image, dir / "in.bmp"), 1);
-  EXPECT_EQ(GetBmpSize(image), QSize(2, 2));
-
-  const std::string png = dir / "out.PNG";
-  ASSERT_EQ(SaveImage(image, png), 1);
-  QImage back(hv::ui::qt::toQPath(png));
-  ASSERT_FALSE(back.isNull());
-  EXPECT_EQ(back.pixelColor(1, 0), QColor(0, 255, 0));
-  EXPECT_EQ(back.pixelColor(0, 1), QColor(0, 0, 255));
-
-  const std::string bmp = dir / "out.bmp";
-  ASSERT_EQ(SaveImage(image, bmp), 1);
-  EXPECT_EQ(hv::fs::readFile(bmp).value_or("").substr(0, 2), "BM");
-
-  EXPECT_EQ(SaveImage(image, dir / "out.txt"), 0);
-  EXPECT_FALSE(hv::fs::exists(dir / "out.txt"));
-}
-
-Magick::Image stripes(int colours) {
-  Magick::Image img(Magick::Geometry(colours, 4), Magick::Color("black"));
-  img.type(Magick::TrueColorType);
-  for (int x = 0; x < colours; ++x) {
-    const auto r = static_cast<Magick::Quantum>((x * 37 % 256) * 257);
-    const auto g = static_cast<Magick::Quantum>((x * 91 % 256) * 257);
-    const auto b = static_cast<Magick::Quantum>((x * 53 % 256) * 257);
-    for (int y = 0; y < 4; ++y) img.pixelColor(x, y, Magick::Color(r, g, b));
+  for (auto [w, h] : {std::pair{20000u, 20000u},
+                      {hv::ui::kMaxPictureSide + 1u, 1u},
+                      {1u, hv::ui::kMaxPictureSide + 1u},
+                      {8000u, 8000u}}) {
+    const std::string path = dir / "huge.bmp";
+    ASSERT_TRUE(hv::fs::writeFileAtomic(path, bmpClaiming(w, h)));
+    EXPECT_TRUE(LoadImage(nullptr, path).isNull()) << w << " x " << h;
   }
-  return img;
-}
-
-TEST(CQuantizer, KeepsTheColoursOfAPictureThatHasFewEnough) {
-  Magick::Image img(Magick::Geometry(3, 1), Magick::Color("white"));
-  img.type(Magick::TrueColorType);
-  img.pixelColor(0, 0, Magick::Color("#FF0000"));
-  img.pixelColor(1, 0, Magick::Color("#0000FF"));
-  CQuantizer q(16, 7);
-  ASSERT_TRUE(q.ProcessImage(img));
-  ASSERT_EQ(q.GetColorCount(), 3u);
-  std::vector<PaletteEntry> table(16);
-  q.SetColorTable(table.data());
-  std::set<std::tuple<int, int, int>> bgr;
-  for (unsigned i = 0; i < 3; ++i) bgr.insert({table[i].blue, table[i].green, table[i].red});
-  EXPECT_EQ(bgr, (std::set<std::tuple<int, int, int>>{{0, 0, 255}, {255, 0, 0}, {255, 255, 255}}));
-}
-
-TEST(CQuantizer, ReducesToAtMostTheAskedNumberOfColours) {
-  for (unsigned colours : {16u, 256u}) {
-    CQuantizer q(colours, 7);
-    ASSERT_TRUE(q.ProcessImage(stripes(300)));
-    EXPECT_LE(q.GetColorCount(), colours);
-    EXPECT_GE(q.GetColorCount(), colours / 2);
-  }
-  EXPECT_FALSE(CQuantizer(16, 7).ProcessImage(Magick::Image()));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QComboBox>
 #include <QFileDialog>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -247,6 +248,73 @@ TEST(QtDialogs, RegisteredViewBindsTextListsAndSliders) {
   EXPECT_EQ(c.selection(3), 200);
   EXPECT_EQ(c.text(1), T("短信"));
   EXPECT_EQ(c.changes, (std::vector<int>{2, 3, 1}));
+}
+
+// A drop-down list and an editable box chosen from by the user, as the keyboard does it (the new
+// entry becomes current, then "activated"): the controller must hear of the new entry, and the
+// widget must keep showing it, whatever order the binding stores text and selection in.
+TEST(QtDialogs, ChoosingFromADropDownListStoresTheNewEntryAndKeepsItShown) {
+  app();
+  registerView(4301, [](DialogController& c) -> QWidget* {
+    auto* d = new QDialog;
+    auto* b = new ControllerBinding(c, d);
+    auto* list = new QComboBox(d);
+    list->setObjectName(QStringLiteral("list"));
+    b->bind(1, list);
+    auto* box = new QComboBox(d);
+    box->setObjectName(QStringLiteral("box"));
+    box->setEditable(true);
+    b->bind(2, box);
+    return d;
+  });
+  struct Types : DialogController {
+    Types() : DialogController(4301, "types") {}
+    void onInit() override {
+      for (int id : {1, 2}) {
+        setItems(id, {T("标准待机"), T("大待机"), T("经典大图")});
+        setSelection(id, 0);
+        setText(id, T("标准待机"));
+      }
+    }
+    void onChange(int id) override { seen.push_back({id, selection(id), text(id)}); }
+    struct Seen {
+      int id, selection;
+      std::string text;
+      bool operator==(const Seen&) const = default;
+    };
+    std::vector<Seen> seen;
+  } c;
+  QString listShown, boxShown;
+  whenModal<QDialog>([&](QDialog* d) {
+    auto* list = d->findChild<QComboBox*>(QStringLiteral("list"));
+    auto* box = d->findChild<QComboBox*>(QStringLiteral("box"));
+    for (QComboBox* combo : {list, box}) {
+      QKeyEvent down(QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier);
+      QKeyEvent down2(QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier);
+      QApplication::sendEvent(combo, &down);
+      QApplication::sendEvent(combo, &down2);
+    }
+    listShown = list->currentText();
+    boxShown = box->currentText();
+    d->close();
+  });
+  backend().runModal(c);
+  EXPECT_EQ(listShown, QStringLiteral("经典大图"));
+  EXPECT_EQ(boxShown, QStringLiteral("经典大图"));
+  EXPECT_EQ(c.selection(1), 2);
+  EXPECT_EQ(c.text(1), T("经典大图"));
+  EXPECT_EQ(c.selection(2), 2);
+  EXPECT_EQ(c.text(2), T("经典大图"));
+  // Each step reached the controller with its entry's index and text together.
+  ASSERT_FALSE(c.seen.empty());
+  EXPECT_EQ(c.seen.back(), (Types::Seen{2, 2, T("经典大图")}));
+  for (const auto& s : c.seen) {
+    if (s.id != 1) continue;
+    ASSERT_GE(s.selection, 0);
+    EXPECT_EQ(c.items(1)[size_t(s.selection)], s.text);
+  }
+  EXPECT_NE(std::find(c.seen.begin(), c.seen.end(), Types::Seen{1, 2, T("经典大图")}),
+            c.seen.end());
 }
 
 TEST(QtMessages, PostMessageFromAWorkerRunsOnTheGuiThreadEvenDuringAModalWait) {
