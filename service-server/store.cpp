@@ -251,12 +251,15 @@ void Store::commitBatch(std::vector<PendingInsert*>& batch) {
   }
 }
 
-std::vector<OutgoingSms> Store::smsWhere(const char* where, int64_t a, int64_t b, int limit) {
+std::vector<OutgoingSms> Store::smsWhere(const char* where, int64_t a, int64_t b, int limit,
+                                         const char* order) {
   std::string sql =
       "SELECT id, message_id, sender, recipient, udh, data, coding, mclass, key, accepted,"
       " attempts, next_attempt, last_error, report_status, report_at FROM gateway_queue WHERE ";
   sql += where;
-  sql += " ORDER BY id LIMIT ?3";
+  sql += " ORDER BY ";
+  sql += order;
+  sql += " LIMIT ?3";
   std::lock_guard lock(mutex_);
   Statement s(db_, sql.c_str());
   s.integer(1, a).integer(2, b).integer(3, limit);
@@ -284,7 +287,9 @@ std::vector<OutgoingSms> Store::smsWhere(const char* where, int64_t a, int64_t b
 }
 
 std::vector<OutgoingSms> Store::dueSms(int64_t nowMs, int limit) {
-  return smsWhere("accepted = 0 AND next_attempt <= ?1 AND ?2 = ?2", nowMs, 0, limit);
+  // The longest waiting first, so that one that keeps failing does not hold up the others.
+  return smsWhere("accepted = 0 AND next_attempt <= ?1 AND ?2 = ?2", nowMs, 0, limit,
+                  "next_attempt, id");
 }
 
 std::vector<OutgoingSms> Store::smsOf(int64_t messageId) {

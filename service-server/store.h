@@ -109,7 +109,8 @@ class Store {
   explicit Store(sqlite3* db) : db_(db) {}
   bool exec(const char* sql);
   void commitBatch(std::vector<PendingInsert*>& batch);
-  std::vector<OutgoingSms> smsWhere(const char* where, int64_t a, int64_t b, int limit);
+  std::vector<OutgoingSms> smsWhere(const char* where, int64_t a, int64_t b, int limit,
+                                    const char* order = "id");
   std::mutex mutex_;  // the connection
   sqlite3* db_;
   Outbound outbound_;

@@ -115,11 +115,11 @@ std::string sendSmsQuery(const GatewayConfig& config, const OutgoingSms& sms,
   auto bytes = [](const std::vector<uint8_t>& b) {
     return std::string_view(reinterpret_cast<const char*>(b.data()), b.size());
   };
-  std::string q = "username=" + percentEncode(config.username) +
-                  "&password=" + percentEncode(config.password) +
-                  "&from=" + percentEncode(sms.sender.empty() ? config.from : sms.sender) +
-                  "&to=" + percentEncode(sms.recipient) + "&text=" + percentEncode(bytes(sms.data)) +
-                  "&coding=" + std::to_string(sms.coding);
+  std::string q =
+      "username=" + percentEncode(config.username) + "&password=" + percentEncode(config.password) +
+      "&from=" + percentEncode(sms.sender.empty() ? config.from : sms.sender) +
+      "&to=" + percentEncode(sms.recipient) + "&text=" + percentEncode(bytes(sms.data)) +
+      "&coding=" + std::to_string(sms.coding);
   if (sms.coding == 2) q += "&charset=UTF-8";
   if (!sms.udh.empty()) q += "&udh=" + percentEncode(bytes(sms.udh));
   if (sms.mclass >= 0) q += "&mclass=" + std::to_string(sms.mclass);
@@ -190,8 +190,8 @@ std::optional<Url> parseUrl(const std::string& text) {
   if (u.scheme != "http") return std::nullopt;
   size_t hostStart = at + 3;
   size_t slash = text.find('/', hostStart);
-  std::string authority = text.substr(hostStart, slash == std::string::npos ? std::string::npos
-                                                                             : slash - hostStart);
+  std::string authority =
+      text.substr(hostStart, slash == std::string::npos ? std::string::npos : slash - hostStart);
   u.path = slash == std::string::npos ? "/" : text.substr(slash);
   size_t colon = authority.rfind(':');
   u.host = authority.substr(0, colon);
@@ -217,8 +217,8 @@ bool SmsGateway::sendOne(const OutgoingSms& sms, std::string& error) {
   }
   std::string dlrUrl;
   if (!dlrBase_.empty())
-    dlrUrl = dlrBase_ + "gateway/dlr?id=" + std::to_string(sms.id) + "&key=" + sms.key +
-             "&status=%d";
+    dlrUrl =
+        dlrBase_ + "gateway/dlr?id=" + std::to_string(sms.id) + "&key=" + sms.key + "&status=%d";
   httplib::Client client(url->host, url->port);
   const int s = config_.timeoutMs / 1000, us = (config_.timeoutMs % 1000) * 1000;
   client.set_connection_timeout(s, us);
@@ -278,8 +278,7 @@ void SmsGateway::run() {
       wake_.wait_for(lock, std::chrono::milliseconds(wait), [this] { return stopping_; });
     } else {
       int64_t wait = std::clamp<int64_t>(*next - clock_(), 0, config_.retryMaxMs);
-      wake_.wait_for(lock, std::chrono::milliseconds(wait),
-                     [this] { return stopping_ || woken_; });
+      wake_.wait_for(lock, std::chrono::milliseconds(wait), [this] { return stopping_ || woken_; });
     }
   }
 }

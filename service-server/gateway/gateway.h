@@ -20,9 +20,9 @@ namespace hv::service {
 struct GatewayConfig {
   std::string sendSmsUrl;  // "http://127.0.0.1:13013/cgi-bin/sendsms"; empty: no gateway
   std::string username, password;
-  std::string from;      // sender when the message names none
-  std::string dlrBase;   // the web site as the gateway reaches it; empty: the site's own base
-  int dlrMask = 31;      // delivered, failed, buffered, submitted, rejected
+  std::string from;     // sender when the message names none
+  std::string dlrBase;  // the web site as the gateway reaches it; empty: the site's own base
+  int dlrMask = 31;     // delivered, failed, buffered, submitted, rejected
   int retryFirstMs = 1000;
   int retryMaxMs = 60000;
   int timeoutMs = 5000;
