@@ -66,7 +66,7 @@ Options:
   --to NUMBER          recipient (text: up to 10, repeat the option or use "a;b")
   --user ID --password PW      the account (else the remembered automatic sign-in)
   --region HOST:PORT   region server (else the login settings')
-  --proxy TYPE://HOST:PORT     socks4, socks5 or http proxy
+  --proxy TYPE://[USER:PASSWORD@]HOST:PORT   socks4 or socks5 proxy
   --model NAME         phone model name or phone type (picture, ringtone)
   --type KEY           picture type key (else chosen for the picture)
   --threshold 0-255    black-and-white level (default 100)
@@ -229,24 +229,35 @@ std::optional<login::LoginSettings> settings(const Args& a, std::string& error) 
     s.regionPort = *port;
   }
   if (a.has("proxy")) {
+    // TYPE://[USER:PASSWORD@]HOST:PORT. The sign-in carries SOCKS proxies only: an HTTP proxy
+    // would be passed over silently and the service reached directly, so it is refused.
     const std::string v = a.value("proxy");
     const size_t scheme = v.find("://");
-    const size_t colon = v.rfind(':');
     const std::string kind = scheme == std::string::npos ? "" : v.substr(0, scheme);
-    const auto port = colon == std::string::npos || colon < scheme + 3
+    std::string rest = scheme == std::string::npos ? "" : v.substr(scheme + 3);
+    std::string user, password;
+    if (const size_t at = rest.rfind('@'); at != std::string::npos) {
+      const std::string credentials = rest.substr(0, at);
+      rest = rest.substr(at + 1);
+      const size_t sep = credentials.find(':');
+      user = credentials.substr(0, sep);
+      password = sep == std::string::npos ? "" : credentials.substr(sep + 1);
+    }
+    const size_t colon = rest.rfind(':');
+    const auto port = colon == std::string::npos || colon == 0
                           ? std::nullopt
-                          : integer(v.substr(colon + 1), 1, 65535);
-    const char* type = kind == "socks4"   ? "SOCK4"
-                       : kind == "socks5" ? "SOCK5"
-                       : kind == "http"   ? "HTTP"
-                                          : nullptr;
-    if (!type || !port) {
-      error = "--proxy takes socks4://, socks5:// or http://HOST:PORT";
+                          : integer(rest.substr(colon + 1), 1, 65535);
+    const char* type = kind == "socks4" ? "SOCK4" : kind == "socks5" ? "SOCK5" : nullptr;
+    if (!type || !port || user.size() >= sizeof s.proxyUser ||
+        password.size() >= sizeof s.proxyPassword) {
+      error = "--proxy takes socks4:// or socks5://[USER:PASSWORD@]HOST:PORT";
       return std::nullopt;
     }
     copyField(s.proxyType, type);
-    copyField(s.proxyHost, v.substr(scheme + 3, colon - scheme - 3));
+    copyField(s.proxyHost, rest.substr(0, colon));
     s.proxyPort = *port;
+    copyField(s.proxyUser, user);
+    copyField(s.proxyPassword, password);
   }
   return s;
 }
@@ -276,11 +287,14 @@ int signIn(Run& run, Result& r) {
   }
   run.user = id;
   if (run.args.has("remember")) {
-    s->autoLogin = 1;
-    copyField(s->lastUserId, id);
-    copyField(s->lastPassword, password);
-    copyField(s->rememberedIds, login::rememberId(fieldText(s->rememberedIds), id));
-    login::saveSettings(login::settingsPath(), *s);
+    // Only the account is remembered: --region and --proxy stay this run's.
+    auto saved =
+        login::loadSettings(login::settingsPath(), true).value_or(login::defaultSettings());
+    saved.autoLogin = 1;
+    copyField(saved.lastUserId, id);
+    copyField(saved.lastPassword, password);
+    copyField(saved.rememberedIds, login::rememberId(fieldText(saved.rememberedIds), id));
+    login::saveSettings(login::settingsPath(), saved);
   }
   return kOk;
 }

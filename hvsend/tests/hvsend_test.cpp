@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "hvsend/tests/hvsend_fixture.h"
+#include "login/login_settings.h"
 #include "modules/image/packing.h"
 #include "modules/image/picture.h"
 #include "modules/image/typechoice.h"
@@ -197,6 +198,65 @@ TEST_F(Hvsend, FriendsModelsAndQuery) {
   EXPECT_EQ(stored(1)->texts.at(0), T("Lumoi用户13800138000询问您的手机型号，请直接回复"));
   r = run(with({"login"}));
   EXPECT_EQ(r.out, "ok user=13800138000\n");
+}
+
+TEST_F(Hvsend, ThroughRealSocksProxies) {
+  using e2e::Peer;
+  const std::string dir = home_;
+  const int open = e2e::freePort(), guarded = e2e::freePort();
+  Peer plain({"microsocks", "-i", "127.0.0.1", "-p", std::to_string(open)}, open,
+             dir + "microsocks.log");
+  Peer withUser({"microsocks", "-i", "127.0.0.1", "-p", std::to_string(guarded), "-u", "alice",
+                 "-P", "s3cret"},
+                guarded, dir + "microsocks-user.log");
+  ASSERT_TRUE(plain.ready());
+  ASSERT_TRUE(withUser.ready());
+  const std::string region =
+      std::to_string(login::loadSettings(login::settingsPath(), true)->regionPort);
+  Ran r = run(with({"text", "--to", kFriend, "--proxy",
+                    "socks5://127.0.0.1:" + std::to_string(open), "through the proxy"}));
+  ASSERT_EQ(r.status, 0) << r.err;
+  ASSERT_TRUE(stored(1));
+  EXPECT_EQ(stored(1)->texts, textport::split("through the proxy", {}).messages);
+  // microsocks logs each connection it made: the region server's port is among them.
+  EXPECT_NE(fs::readFile(dir + "microsocks.log").value_or("").find(":" + region),
+            std::string::npos);
+
+  // The proxy's own account: refused without it (no sign-in), sent with it; remembering the
+  // account does not keep the proxy.
+  const std::string at = "127.0.0.1:" + std::to_string(guarded);
+  EXPECT_EQ(run(with({"login", "--proxy", "socks5://" + at})).status, 4);
+  r = run(with({"login", "--remember", "--proxy", "socks5://alice:s3cret@" + at}));
+  ASSERT_EQ(r.status, 0) << r.err;
+  const auto saved = login::loadSettings(login::settingsPath(), true);
+  ASSERT_TRUE(saved);
+  EXPECT_EQ(saved->autoLogin, 1);
+  EXPECT_EQ(fieldText(saved->proxyType), "");
+  EXPECT_EQ(saved->proxyPort, 0);
+
+  if (getuid() == 0) {  // danted drops to "nobody" and so must start as root
+    const int socks4 = e2e::freePort();
+    const std::string conf = dir + "danted.conf";
+    ASSERT_TRUE(fs::writeFileAtomic(
+        conf, "logoutput: stderr\ninternal: 127.0.0.1 port = " + std::to_string(socks4) +
+                  "\nexternal: 127.0.0.1\nclientmethod: none\nsocksmethod: none\n"
+                  "user.privileged: root\nuser.unprivileged: nobody\n"
+                  "client pass {\n from: 127.0.0.0/8 to: 0.0.0.0/0\n}\n"
+                  "socks pass {\n from: 127.0.0.0/8 to: 0.0.0.0/0\n protocol: tcp\n}\n"));
+    Peer dante({"danted", "-N", "1", "-f", conf, "-p", dir + "danted.pid"}, socks4,
+               dir + "danted.log");
+    ASSERT_TRUE(dante.ready());
+    r = run({"text", "--to", kFriend, "--proxy", "socks4://127.0.0.1:" + std::to_string(socks4),
+             "by socks4"});  // the remembered account
+    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_TRUE(stored(2));
+    EXPECT_EQ(stored(2)->texts, textport::split("by socks4", {}).messages);
+  }
+  // Not SOCKS, or not a proxy address: a usage error before anything connects.
+  for (const char* bad :
+       {"http://127.0.0.1:8080", "socks5://127.0.0.1", "socks5://:80", "127.0.0.1:1080"}) {
+    EXPECT_EQ(run(with({"login", "--proxy", bad})).status, 2) << bad;
+  }
 }
 
 TEST_F(Hvsend, WrongCommandLinesAndBadInput) {
