@@ -299,6 +299,10 @@ bool WebSite::start(std::string& error) {
   }
   s.set_mount_point("/download", config_.dataFolder + "/web/download");
   s.set_mount_point("/updates", config_.dataFolder + "/web/updates");
+  // A browser hands a downloaded hand-off file to the program registered for its type: Handvane.
+  s.set_file_extension_and_mimetype_mapping("hdv", "application/x-handvane-handoff");
+  // The suite asks for "update/manifest.txt" below the site's base: the same folder.
+  s.set_mount_point("/update", config_.dataFolder + "/web/updates");
   routes();
   if (config_.port == 0) {
     port_ = s.bind_to_any_port(config_.bindAddress);
