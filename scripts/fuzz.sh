@@ -33,7 +33,7 @@ for target in build-fuzz/fuzz/*; do
     2>&1 | tee "build-fuzz/artifacts/$name/log.txt" | grep -E '^(#[0-9]+ +DONE|stat::|==[0-9]+==ERROR|SUMMARY|artifact_prefix|Test unit written)' 
   rc=${PIPESTATUS[0]}
   took=$(( $(date +%s) - start ))
-  runs=$(grep -oE '^stat::number_of_executed_units: *[0-9]+' "build-fuzz/artifacts/$name/log.txt" | grep -oE '[0-9]+$' || echo '?')
+  runs=$(grep -oE '^stat::number_of_executed_units: *[0-9]+' "build-fuzz/artifacts/$name/log.txt" | tail -1 | grep -oE '[0-9]+$' || echo '?')
   if [ "$rc" -eq 0 ]; then
     summary+=("$name: ${took}s, $runs runs, no finding")
   else
