@@ -46,20 +46,24 @@ int ceilDiv(int a, int b) {
 }
 
 // Copies characters from text at pos into out until the text ends or the next character would
-// pass `room` units; CRs are skipped. Returns the position after the last byte consumed.
+// pass `room` units; CRs are skipped. The units are those of the copied bytes as they stand
+// without their CRs, since dropping a CR can pair a lone lead byte with the byte after it.
+// Returns the position after the last byte consumed.
 size_t takeChunk(std::string_view text, size_t pos, int room, Mode mode, std::string& out) {
-  int taken = 0;
+  std::string piece;
   while (pos < text.size()) {
     const Char c = charAt(text, pos, mode);
     if (c.units == 0) {
       pos += c.length;
       continue;
     }
-    if (taken + c.units > room) break;
-    out.append(text.substr(pos, c.length));
-    taken += c.units;
+    std::string next = piece;
+    next.append(text.substr(pos, c.length));
+    if (units(next, mode) > room) break;
+    piece = std::move(next);
     pos += c.length;
   }
+  out += piece;
   return pos;
 }
 

@@ -242,6 +242,33 @@ TEST(Limit, TenMessagesLessTenPrefixesWhetherNumberedOrNot) {
   EXPECT_EQ(messageCount(a(1539), plain()), 10);
 }
 
+TEST(Limit, CutKeepsToTheLimitWhenDroppedCrsPairBytesAnew) {
+  // With the CRs in place the third 0x98 stands alone; without them it pairs with the 0xA0
+  // after it, the bytes that follow pair differently and count more, which the cut has to take
+  // off again.
+  const std::string text = times("\x98\x98\x98\r\xA0", 300);
+  const std::string cut = cutToLimit(text, plain()).value_or(text);
+  EXPECT_EQ(modeOf(cut, plain()), Mode::Wide);
+  EXPECT_LE(units(cut, Mode::Wide), textLimit(Mode::Wide, plain()));
+  EXPECT_GT(units(cut, Mode::Wide), textLimit(Mode::Wide, plain()) - 6);
+  EXPECT_EQ(cut, times("\x98\x98\x98\xA0", 300).substr(0, cut.size()));
+}
+
+TEST(Split, MessagesKeepToTheirCapacityWhenDroppedCrsPairBytesAnew) {
+  for (const Options& o : {plain(), numbered()}) {
+    const std::string text = times("\x98\x98\x98\r\xA0", 40);
+    const Split s = split(text, o);
+    ASSERT_GT(s.count(), 1);
+    std::string carried;
+    for (int u = 1; u <= s.count(); ++u) {
+      const std::string& m = s.messages[size_t(u - 1)];
+      EXPECT_LE(units(m, Mode::Wide), kWideUnits) << "message " << u;
+      carried += o.numbering ? m.substr(m.find('\n') + 1) : m;
+    }
+    EXPECT_EQ(carried, times("\x98\x98\x98\xA0", 40));
+  }
+}
+
 TEST(Recipients, ReceiverFirstThenEveryCcToken) {
   EXPECT_EQ(recipients("13900139000", T("张三<13700137000>;13600136000")),
             (std::vector<std::string>{"13900139000", "13700137000", "13600136000"}));
