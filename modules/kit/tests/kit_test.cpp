@@ -354,6 +354,32 @@ TEST(Convert, DialogThatCannotBeBuiltIsNotShownAndNotCounted) {
   ui::setBackend(nullptr);
 }
 
+TEST(Convert, RequestNotTakenIsToldUnderTheModulesCaption) {
+  auto backend = std::make_shared<ui::ScriptedBackend>();
+  ui::setBackend(backend);
+  EXPECT_EQ(convertOrTell("", "", "", nullptr, -2, T("Lumo图")), -2);
+  ASSERT_EQ(backend->boxTexts(), std::vector<std::string>{"创建线程失败"});
+  EXPECT_EQ(gbkToUtf8Escaped(backend->boxes()[0].caption), "Lumo图");
+  EXPECT_EQ(backend->boxes()[0].icon, ui::Icon::Stop);
+  backend->clearBoxes();
+  auto factory = [](const ConvertArgs& a) { return std::make_shared<ProbeDialog>(a); };
+  EXPECT_EQ(convertOrTell("", "", "", factory, -2, T("Lumo图")), 0);
+  EXPECT_TRUE(backend->boxes().empty());
+  pumpMessages();
+  ASSERT_EQ(backend->modeless().size(), 1u);
+  backend->modeless()[0]->endDialog(ui::kIdCancel);
+  ui::setBackend(nullptr);
+}
+
+TEST(LibraryDirectory, IsTheFolderOfTheLibraryHoldingTheAddress) {
+  const std::string dir = libraryDirectory(reinterpret_cast<const void*>(&convert));
+  ASSERT_FALSE(dir.empty());
+  EXPECT_EQ(dir.back(), '/');
+  EXPECT_TRUE(fs::exists(dir + "libModkit.so")) << dir;
+  // An address in no loaded file: the program's folder.
+  EXPECT_EQ(libraryDirectory(nullptr), fs::programDirectory());
+}
+
 // A stand-in main program in a scratch home that writes its arguments to a file.
 class StarterTest : public ::testing::Test {
  protected:
