@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "modules/kit/convert.h"
+#include "modules/kit/headerstart.h"
 #include "modules/kit/receiverbox.h"
 #include "modules/kit/sending.h"
 #include "modules/kit/starter.h"
@@ -426,6 +427,21 @@ TEST_F(StarterTest, StartsTheMainProgramWithTheTypeOption) {
   EXPECT_TRUE(backend_->boxes().empty());
   EXPECT_STREQ(typeWord(ModuleType::Text), "text");
   EXPECT_STREQ(typeWord(ModuleType::Flash), "flash");
+}
+
+TEST_F(StarterTest, HeaderButtonsStartTheirModules) {
+  installProgram();
+  const std::pair<CDialogHeader::Button, const char*> cases[] = {
+      {CDialogHeader::Button::Text, "-f text\n"},
+      {CDialogHeader::Button::Image, "-f image\n"},
+      {CDialogHeader::Button::Flash, "-f flash\n"},
+      {CDialogHeader::Button::Music, "-f music\n"}};
+  for (const auto& [button, args] : cases) {
+    fs::removeFile(home_ + "Handvane.args");
+    startModuleOfButton(button);
+    EXPECT_EQ(received(), args);
+  }
+  EXPECT_TRUE(backend_->boxes().empty());
 }
 
 TEST_F(StarterTest, MissingProgramIsToldToTheUser) {
