@@ -4,6 +4,7 @@
 // dialog is back afterwards, and the capture is the dialog's new source picture.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -37,6 +38,8 @@ int startXvfb() {
   xvfb = ::fork();
   if (xvfb == 0) {
     ::close(fds[0]);
+    // The display goes with the test even when the test dies before its tear-down.
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
     ::execl("/usr/bin/Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(),
             "-nolisten", "tcp", "-br", static_cast<char*>(nullptr));
     ::_exit(127);
