@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "modules/kit/models.h"
 #include "modules/kit/sending.h"
 #include "modules/kit/starter.h"
 #include "modules/kit/userfiles.h"
@@ -199,27 +200,11 @@ void CFlashDialog::onInit() {
 }
 
 void CFlashDialog::fillModels() {
-  struct Entry {
-    std::string name;
-    int index;
-  };
-  std::vector<Entry> entries;
-  const int n = PLGetCount(models_);
-  for (int i = 0; i < n; ++i) {
-    ModelRecord m{};
-    if (PLGetInfo(models_, i, &m) < 0) continue;
-    if (!phones_->IsPhoneTypeSupportedForFlash(fieldText(m.phonetype))) continue;
-    entries.push_back({fieldText(m.modelname), i});
-  }
-  std::stable_sort(entries.begin(), entries.end(),
-                   [](const Entry& a, const Entry& b) { return a.name < b.name; });
-  std::vector<std::string> names;
-  modelIndex_.clear();
-  for (auto& e : entries) {
-    names.push_back(e.name);
-    modelIndex_.push_back(e.index);
-  }
-  setItems(kModel, names);
+  modkit::ModelChoice choice = modkit::sortedModels(models_, [this](const ModelRecord& m) {
+    return phones_->IsPhoneTypeSupportedForFlash(fieldText(m.phonetype));
+  });
+  modelIndex_ = std::move(choice.indices);
+  setItems(kModel, choice.names);
   setSelection(kModel, -1);
 }
 

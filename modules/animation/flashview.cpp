@@ -17,7 +17,7 @@
 #include <QTreeWidget>
 #include <mutex>
 
-#include "modules/kit/starter.h"
+#include "modules/kit/headerstart.h"
 #include "platform/gbk.h"
 #include "ui/UI/header.h"
 #include "ui/UI/history.h"
@@ -166,21 +166,7 @@ class FlashView : public QWidget {
     header_->SetTextButton(QRect(QPoint(665, 36), QPoint(693, 64)));
     header_->SetImageButton(QRect(QPoint(706, 36), QPoint(735, 64)));
     header_->SetMusicButton(QRect(QPoint(748, 36), QPoint(778, 64)));
-    header_->SetModuleHandler([](CDialogHeader::Button b) {
-      switch (b) {
-        case CDialogHeader::Button::Text:
-          modkit::startModuleOrTell(modkit::ModuleType::Text);
-          break;
-        case CDialogHeader::Button::Image:
-          modkit::startModuleOrTell(modkit::ModuleType::Image);
-          break;
-        case CDialogHeader::Button::Music:
-          modkit::startModuleOrTell(modkit::ModuleType::Music);
-          break;
-        default:
-          break;
-      }
-    });
+    header_->SetModuleHandler(modkit::startModuleOfButton);
     header_->MoveCtrls(this);
     setFixedSize(size());
     controller.setControl(player_);

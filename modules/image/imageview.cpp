@@ -23,7 +23,7 @@
 
 #include "modules/image/clipstatic.h"
 #include "modules/image/dialog.h"
-#include "modules/kit/starter.h"
+#include "modules/kit/headerstart.h"
 #include "platform/fs.h"
 #include "platform/gbk.h"
 #include "ui/UI/header.h"
@@ -161,21 +161,7 @@ class ImageView : public QWidget {
     header_->SetTextButton(QRect(QPoint(505, 36), QPoint(533, 64)));
     header_->SetMusicButton(QRect(QPoint(546, 36), QPoint(575, 64)));
     header_->SetFlashButton(QRect(QPoint(588, 36), QPoint(618, 64)));
-    header_->SetModuleHandler([](CDialogHeader::Button b) {
-      switch (b) {
-        case CDialogHeader::Button::Text:
-          modkit::startModuleOrTell(modkit::ModuleType::Text);
-          break;
-        case CDialogHeader::Button::Music:
-          modkit::startModuleOrTell(modkit::ModuleType::Music);
-          break;
-        case CDialogHeader::Button::Flash:
-          modkit::startModuleOrTell(modkit::ModuleType::Flash);
-          break;
-        default:
-          break;
-      }
-    });
+    header_->SetModuleHandler(modkit::startModuleOfButton);
     header_->MoveCtrls(this);
     setFixedSize(size());
     controller.setHeaderHeight(header_->headerHeight());

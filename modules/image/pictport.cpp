@@ -1,25 +1,14 @@
 #include "modules/image/pictport.h"
 
-#include <dlfcn.h>
-
 #include "modules/image/dialog.h"
 #include "modules/image/imageview.h"
 #include "modules/kit/convert.h"
-#include "platform/fs.h"
 #include "platform/gbk.h"
 
 namespace {
 
-// The folder of this library, ending in "/" (GBK): its tables, panel and packing libraries lie
-// beside it.
-std::string moduleDirectory() {
-  Dl_info info{};
-  if (dladdr(reinterpret_cast<void*>(&moduleDirectory), &info) == 0 || !info.dli_fname) {
-    return hv::fs::programDirectory();
-  }
-  const std::string dir = hv::fs::directoryOf(info.dli_fname);
-  return hv::fs::suitePath(dir).value_or(dir);
-}
+// An object of this library's own (never interposed), to tell which file it was loaded from.
+const char kInThisLibrary = 0;
 
 constexpr int kNoThread = -2;
 
@@ -27,8 +16,8 @@ constexpr int kNoThread = -2;
 
 int DoConvert(const char* receiver, const char* pictureFile, const char* launchTag) {
   hv::pictport::registerImageView();
-  const std::string dir = moduleDirectory();
-  const int r = hv::modkit::convert(
+  const std::string dir = hv::modkit::libraryDirectory(&kInThisLibrary);
+  return hv::modkit::convertOrTell(
       receiver, pictureFile, launchTag,
       [dir](const hv::modkit::ConvertArgs& args) {
         hv::pictport::CImageDialog::Options o;
@@ -38,9 +27,7 @@ int DoConvert(const char* receiver, const char* pictureFile, const char* launchT
         o.launchTag = args.tag;
         return std::make_shared<hv::pictport::CImageDialog>(std::move(o));
       },
-      kNoThread);
-  if (r != 0) hv::ui::messageBox(hv::T("创建线程失败"), hv::T("Lumo图"), hv::ui::Icon::Stop);
-  return r;
+      kNoThread, hv::T("Lumo图"));
 }
 
 int GetFunctionID() {

@@ -1,8 +1,14 @@
 #include "modules/kit/convert.h"
 
+#include <dlfcn.h>
+
 #include <algorithm>
 #include <mutex>
+#include <utility>
 #include <vector>
+
+#include "platform/fs.h"
+#include "platform/gbk.h"
 
 namespace hv::modkit {
 
@@ -67,6 +73,22 @@ int convert(const char* receiver, const char* file, const char* tag, DialogFacto
     return failureCode;
   }
   return 0;
+}
+
+int convertOrTell(const char* receiver, const char* file, const char* tag, DialogFactory factory,
+                  int failureCode, std::string_view caption) {
+  const int r = convert(receiver, file, tag, std::move(factory), failureCode);
+  if (r != 0) ui::messageBox(T("创建线程失败"), caption, ui::Icon::Stop);
+  return r;
+}
+
+std::string libraryDirectory(const void* address) {
+  Dl_info info{};
+  if (dladdr(address, &info) == 0 || !info.dli_fname) return fs::programDirectory();
+  std::string dir = fs::directoryOf(info.dli_fname);
+  dir = fs::suitePath(dir).value_or(dir);
+  if (!dir.empty() && dir.back() != '/') dir += '/';
+  return dir;
 }
 
 int openDialogs() {

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "include/handvane/export.h"
 #include "ui/core/ui.h"
@@ -32,6 +33,15 @@ using DialogFactory = std::function<std::shared_ptr<ui::DialogController>(const 
 // taken (the module's own code: -1 for the text module, -2 for the image and animation modules).
 HV_EXPORT int convert(const char* receiver, const char* file, const char* tag,
                       DialogFactory factory, int failureCode);
+// convert(), telling the user "创建线程失败" under caption (GBK) when the dialog could not be
+// started.
+HV_EXPORT int convertOrTell(const char* receiver, const char* file, const char* tag,
+                            DialogFactory factory, int failureCode, std::string_view caption);
+
+// The folder of the loaded library that holds address (a function of the module's own), ending
+// in "/" (GBK): a module's tables and helper programs lie beside it. The program's folder when the
+// library cannot be told.
+HV_EXPORT std::string libraryDirectory(const void* address);
 
 // Dialogs of convert() calls that are scheduled or shown and have not ended yet, in this
 // process. A host that runs modules alone (hv-modhost) ends when this falls back to 0.

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "include/handvane/records.h"
+#include "modules/kit/models.h"
 #include "modules/kit/sending.h"
 #include "modules/kit/starter.h"
 #include "modules/kit/userfiles.h"
@@ -95,27 +96,13 @@ void MusicDialog::onInit() {
 }
 
 void MusicDialog::fillModels() {
-  struct Entry {
-    std::string name;
-    int index;
-  };
-  std::vector<Entry> entries;
-  for (int i = 0, n = PLGetCount(models_); i < n; ++i) {
-    ModelRecord m{};
-    if (PLGetInfo(models_, i, &m) < 0) continue;
-    entries.push_back({fieldText(m.modelname), i});
+  modkit::ModelChoice choice = modkit::sortedModels(models_);
+  modelIndex_ = std::move(choice.indices);
+  int initial = choice.names.empty() ? -1 : 0;
+  for (size_t i = 0; i < choice.names.size(); ++i) {
+    if (choice.names[i] == T("诺基亚3310")) initial = int(i);
   }
-  std::stable_sort(entries.begin(), entries.end(),
-                   [](const Entry& a, const Entry& b) { return a.name < b.name; });
-  std::vector<std::string> names;
-  modelIndex_.clear();
-  int initial = entries.empty() ? -1 : 0;
-  for (const auto& e : entries) {
-    if (e.name == T("诺基亚3310")) initial = int(names.size());
-    names.push_back(e.name);
-    modelIndex_.push_back(e.index);
-  }
-  setItems(kModel, names);
+  setItems(kModel, choice.names);
   setSelection(kModel, initial);
   modelChanged();
 }

@@ -1,27 +1,15 @@
 #include "modules/music/ringport.h"
 
-#include <dlfcn.h>
-
 #include <memory>
 
 #include "modules/kit/convert.h"
 #include "modules/music/music_dialog.h"
 #include "modules/music/views/views.h"
-#include "platform/fs.h"
 
 namespace {
 
-// The folder of this library, ending in "/": the converter programs lie beside it.
-std::string moduleDirectory() {
-  Dl_info info{};
-  if (dladdr(reinterpret_cast<void*>(&moduleDirectory), &info) == 0 || !info.dli_fname) {
-    return hv::fs::programDirectory();
-  }
-  std::string dir = hv::fs::directoryOf(info.dli_fname);
-  dir = hv::fs::suitePath(dir).value_or(dir);
-  if (!dir.empty() && dir.back() != '/') dir += '/';
-  return dir;
-}
+// An object of this library's own (never interposed), to tell which file it was loaded from.
+const char kInThisLibrary = 0;
 
 constexpr int kNoDialog = -3;
 
@@ -30,7 +18,7 @@ constexpr int kNoDialog = -3;
 HV_EXTERN_C int DoConvert(const char* receiver, const char* midiFile, const char* tag) {
   static const bool registered = (hv::ringport::registerViews(), true);
   (void)registered;
-  const std::string dir = moduleDirectory();
+  const std::string dir = hv::modkit::libraryDirectory(&kInThisLibrary);
   return hv::modkit::convert(
       receiver, midiFile, tag,
       [dir](const hv::modkit::ConvertArgs& args) {

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "modules/kit/convert.h"
+#include "modules/kit/headerstart.h"
 #include "modules/kit/receiverbox.h"
 #include "modules/kit/sending.h"
 #include "modules/kit/starter.h"
@@ -354,6 +355,32 @@ TEST(Convert, DialogThatCannotBeBuiltIsNotShownAndNotCounted) {
   ui::setBackend(nullptr);
 }
 
+TEST(Convert, RequestNotTakenIsToldUnderTheModulesCaption) {
+  auto backend = std::make_shared<ui::ScriptedBackend>();
+  ui::setBackend(backend);
+  EXPECT_EQ(convertOrTell("", "", "", nullptr, -2, T("Lumo图")), -2);
+  ASSERT_EQ(backend->boxTexts(), std::vector<std::string>{"创建线程失败"});
+  EXPECT_EQ(gbkToUtf8Escaped(backend->boxes()[0].caption), "Lumo图");
+  EXPECT_EQ(backend->boxes()[0].icon, ui::Icon::Stop);
+  backend->clearBoxes();
+  auto factory = [](const ConvertArgs& a) { return std::make_shared<ProbeDialog>(a); };
+  EXPECT_EQ(convertOrTell("", "", "", factory, -2, T("Lumo图")), 0);
+  EXPECT_TRUE(backend->boxes().empty());
+  pumpMessages();
+  ASSERT_EQ(backend->modeless().size(), 1u);
+  backend->modeless()[0]->endDialog(ui::kIdCancel);
+  ui::setBackend(nullptr);
+}
+
+TEST(LibraryDirectory, IsTheFolderOfTheLibraryHoldingTheAddress) {
+  const std::string dir = libraryDirectory(reinterpret_cast<const void*>(&convert));
+  ASSERT_FALSE(dir.empty());
+  EXPECT_EQ(dir.back(), '/');
+  EXPECT_TRUE(fs::exists(dir + "libModkit.so")) << dir;
+  // An address in no loaded file: the program's folder.
+  EXPECT_EQ(libraryDirectory(nullptr), fs::programDirectory());
+}
+
 // A stand-in main program in a scratch home that writes its arguments to a file.
 class StarterTest : public ::testing::Test {
  protected:
@@ -400,6 +427,21 @@ TEST_F(StarterTest, StartsTheMainProgramWithTheTypeOption) {
   EXPECT_TRUE(backend_->boxes().empty());
   EXPECT_STREQ(typeWord(ModuleType::Text), "text");
   EXPECT_STREQ(typeWord(ModuleType::Flash), "flash");
+}
+
+TEST_F(StarterTest, HeaderButtonsStartTheirModules) {
+  installProgram();
+  const std::pair<CDialogHeader::Button, const char*> cases[] = {
+      {CDialogHeader::Button::Text, "-f text\n"},
+      {CDialogHeader::Button::Image, "-f image\n"},
+      {CDialogHeader::Button::Flash, "-f flash\n"},
+      {CDialogHeader::Button::Music, "-f music\n"}};
+  for (const auto& [button, args] : cases) {
+    fs::removeFile(home_ + "Handvane.args");
+    startModuleOfButton(button);
+    EXPECT_EQ(received(), args);
+  }
+  EXPECT_TRUE(backend_->boxes().empty());
 }
 
 TEST_F(StarterTest, MissingProgramIsToldToTheUser) {
