@@ -4,6 +4,7 @@
 // dialog is back afterwards, and the capture is the dialog's new source picture.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -36,6 +37,8 @@ int startXvfb() {
   const std::string screen = std::to_string(kScreenW) + "x" + std::to_string(kScreenH) + "x24";
   xvfb = ::fork();
   if (xvfb == 0) {
+    // The server ends with the test, however the test ends.
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
     ::close(fds[0]);
     ::execl("/usr/bin/Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(),
             "-nolisten", "tcp", "-br", static_cast<char*>(nullptr));
