@@ -11,9 +11,9 @@ namespace {
 
 // Options taking a value, and flags.
 const std::set<std::string> kValued = {
-    "to",      "user",    "password", "model", "type",       "threshold", "signature",
-    "quality", "proxy",   "region",   "tag",   "channel",    "tempo",     "max-messages",
-    "format",  "preview", "number",   "name",  "phone-type", "out"};
+    "to",     "user",   "password",   "model",   "type",  "threshold",    "signature", "quality",
+    "proxy",  "region", "tag",        "channel", "tempo", "max-messages", "format",    "preview",
+    "number", "name",   "phone-type", "out",     "mode",  "first",        "last",      "frames"};
 const std::set<std::string> kFlags = {"flash", "no-numbering", "dry-run",   "json",       "help",
                                       "yes",   "remember",     "tempo-off", "no-progress"};
 const std::set<std::string> kCommands = {"login",     "text",        "picture", "ringtone",

@@ -13,6 +13,10 @@
 #include "login/login_flow.h"
 #include "login/login_settings.h"
 #include "login/signon.h"
+#ifdef HV_HAVE_FLICKCORE
+#include "flash/flash.h"
+#include "modules/animation/core/flickcore.h"
+#endif
 #include "modules/image/packing.h"
 #include "modules/image/picture.h"
 #include "modules/image/pipeline.h"
@@ -53,7 +57,7 @@ Commands:
   text TEXT...                  send a text as numbered short messages (or one flash message)
   picture FILE                  fit a picture to the phone model's picture type and send it
   ringtone FILE.mid             convert a MIDI tune to the model's ringtone format and send it
-  animation FILE.swf            not available in this build
+  animation FILE.swf            convert a Flash movie into GIF animations (or a comic) and send
   query-model                   ask the recipient by short message for his phone model
   friends list|add|change|delete   the user's friends table
   models                        the phone models with their picture types and ringtone format
@@ -62,7 +66,7 @@ Options:
   --to NUMBER          recipient (text: up to 10, repeat the option or use "a;b")
   --user ID --password PW      the account (else the remembered automatic sign-in)
   --region HOST:PORT   region server (else the login settings')
-  --proxy TYPE://HOST:PORT     socks4, socks5 or http proxy
+  --proxy TYPE://[USER:PASSWORD@]HOST:PORT   socks4 or socks5 proxy
   --model NAME         phone model name or phone type (picture, ringtone)
   --type KEY           picture type key (else chosen for the picture)
   --threshold 0-255    black-and-white level (default 100)
@@ -71,6 +75,11 @@ Options:
   --quality 1-10       ringtone: at most this many short messages (default 3)
   --format nokia|imelody       ringtone format (else the model's)
   --channel 0-16 --tempo 0-10 --tempo-off     ringtone conversion
+  --mode animation|comic       animation: GIF files of the marked range (default); comic: the
+                       pictures of --frames N,N,... (frame numbers from 0) in one GIF
+  --first N --last N   animation: the marked range (frames from 0; default the whole movie)
+  --quality 1-100      animation: frames kept in 100 (default 25)
+  --out DIR            animation --dry-run: where the GIF files go (default .)
   --tag TAG            launch tag carried in the request
   --dry-run            write what would be sent (messages as hex; --preview FILE.png for pictures)
   --json               one JSON result line on stdout
@@ -85,7 +94,7 @@ Exit codes: 0 sent, 1 send failed, 2 usage, 3 input refused, 4 not signed in, 5 
   text       发送文字短消息（可分多条发送，或作为闪电短信）
   picture    按手机型号转换图片并发送
   ringtone   把MIDI乐曲转换为手机铃声并发送
-  animation  本版本不提供
+  animation  把Flash动画转换为GIF动画（或漫画）并发送
   query-model  发送机型询问短消息
   friends    好友列表：list 列出, add 加入, change 修改, delete 删除
   models     列出手机型号、图片类型和铃声格式
@@ -220,24 +229,35 @@ std::optional<login::LoginSettings> settings(const Args& a, std::string& error) 
     s.regionPort = *port;
   }
   if (a.has("proxy")) {
+    // TYPE://[USER:PASSWORD@]HOST:PORT. The sign-in carries SOCKS proxies only: an HTTP proxy
+    // would be passed over silently and the service reached directly, so it is refused.
     const std::string v = a.value("proxy");
     const size_t scheme = v.find("://");
-    const size_t colon = v.rfind(':');
     const std::string kind = scheme == std::string::npos ? "" : v.substr(0, scheme);
-    const auto port = colon == std::string::npos || colon < scheme + 3
+    std::string rest = scheme == std::string::npos ? "" : v.substr(scheme + 3);
+    std::string user, password;
+    if (const size_t at = rest.rfind('@'); at != std::string::npos) {
+      const std::string credentials = rest.substr(0, at);
+      rest = rest.substr(at + 1);
+      const size_t sep = credentials.find(':');
+      user = credentials.substr(0, sep);
+      password = sep == std::string::npos ? "" : credentials.substr(sep + 1);
+    }
+    const size_t colon = rest.rfind(':');
+    const auto port = colon == std::string::npos || colon == 0
                           ? std::nullopt
-                          : integer(v.substr(colon + 1), 1, 65535);
-    const char* type = kind == "socks4"   ? "SOCK4"
-                       : kind == "socks5" ? "SOCK5"
-                       : kind == "http"   ? "HTTP"
-                                          : nullptr;
-    if (!type || !port) {
-      error = "--proxy takes socks4://, socks5:// or http://HOST:PORT";
+                          : integer(rest.substr(colon + 1), 1, 65535);
+    const char* type = kind == "socks4" ? "SOCK4" : kind == "socks5" ? "SOCK5" : nullptr;
+    if (!type || !port || user.size() >= sizeof s.proxyUser ||
+        password.size() >= sizeof s.proxyPassword) {
+      error = "--proxy takes socks4:// or socks5://[USER:PASSWORD@]HOST:PORT";
       return std::nullopt;
     }
     copyField(s.proxyType, type);
-    copyField(s.proxyHost, v.substr(scheme + 3, colon - scheme - 3));
+    copyField(s.proxyHost, rest.substr(0, colon));
     s.proxyPort = *port;
+    copyField(s.proxyUser, user);
+    copyField(s.proxyPassword, password);
   }
   return s;
 }
@@ -267,11 +287,14 @@ int signIn(Run& run, Result& r) {
   }
   run.user = id;
   if (run.args.has("remember")) {
-    s->autoLogin = 1;
-    copyField(s->lastUserId, id);
-    copyField(s->lastPassword, password);
-    copyField(s->rememberedIds, login::rememberId(fieldText(s->rememberedIds), id));
-    login::saveSettings(login::settingsPath(), *s);
+    // Only the account is remembered: --region and --proxy stay this run's.
+    auto saved =
+        login::loadSettings(login::settingsPath(), true).value_or(login::defaultSettings());
+    saved.autoLogin = 1;
+    copyField(saved.lastUserId, id);
+    copyField(saved.lastPassword, password);
+    copyField(saved.rememberedIds, login::rememberId(fieldText(saved.rememberedIds), id));
+    login::saveSettings(login::settingsPath(), saved);
   }
   return kOk;
 }
@@ -584,6 +607,195 @@ int ringtone(Run& run) {
       model->phoneType);
 }
 
+// ---- animation ----
+
+#ifdef HV_HAVE_FLICKCORE
+// "4,1,2": frame numbers from 0.
+std::optional<std::vector<int>> frameList(const std::string& text) {
+  std::vector<int> out;
+  std::stringstream in(text);
+  for (std::string item; std::getline(in, item, ',');) {
+    const auto n = integer(item, 0, 65535);
+    if (!n) return std::nullopt;
+    out.push_back(*n);
+  }
+  if (out.empty()) return std::nullopt;
+  return out;
+}
+
+std::string sizeText() {
+  return utf8(T("对不起，生成的动画大小已经超过了可以发送到手机的最大尺寸！"));
+}
+
+// Converts as the animation dialog does: the model's first animation type (or --type), the
+// marked range sampled by quality into "%04d.GIF" files, or the comic of the given frames; then
+// every file sent with the same header, one after the other, or the comic from memory.
+int animation(Run& run) {
+  Result r;
+  const Args& a = run.args;
+  if (a.plain.size() != 1) return usage("animation takes one SWF file");
+  const auto to = recipients(a);
+  if (to.size() != 1 && !a.has("dry-run")) return usage("animation takes one --to");
+  const std::string mode = a.value("mode", "animation");
+  if (mode != "animation" && mode != "comic") return usage("--mode takes animation or comic");
+  const bool comic = mode == "comic";
+  const auto quality = integer(a.value("quality", "25"), 1, 100);
+  const auto first = integer(a.value("first", "0"), 0, 65535);
+  const auto last = a.has("last") ? integer(a.value("last"), 0, 65535) : std::optional<int>(-1);
+  if (!quality || !first || !last)
+    return usage("--quality takes 1 to 100, --first and --last frame numbers from 0");
+  if (*last >= 0 && *last < *first) return usage("--last comes before --first");
+  std::vector<int> marks;
+  if (comic) {
+    auto list = frameList(a.value("frames"));
+    if (!list) return usage("--mode comic needs --frames N,N,... (frame numbers from 0)");
+    marks = *list;
+  } else if (a.has("frames")) {
+    return usage("--frames is for --mode comic");
+  }
+  const auto model = findModel(a.value("model", "诺基亚7650"));
+  if (!model) return refuse(run, r, "unknown phone model " + a.value("model"));
+  std::unique_ptr<ImageTable> images;
+  std::unique_ptr<CPhone2Image> phones;
+  try {
+    images = std::make_unique<ImageTable>(dataFolder());
+    phones = std::make_unique<CPhone2Image>(dataFolder());
+  } catch (const DbfException& e) {
+    return refuse(run, r, utf8(e.message()));
+  }
+  std::vector<std::string> all, keys;
+  phones->GetImageTypeForFlash(model->phoneType, all);
+  for (const auto& key : all) {
+    std::string name;
+    if (images->GetImageNameByType(key, name)) keys.push_back(key);
+  }
+  if (keys.empty()) return refuse(run, r, utf8(T("未选择手机类型，请先选择正确的手机类型！")));
+  std::string key = keys.front();
+  if (a.has("type")) {
+    if (std::find(keys.begin(), keys.end(), a.value("type")) == keys.end())
+      return refuse(run, r, "the model has no animation type " + a.value("type"));
+    key = a.value("type");
+  }
+  IMAGETYPE_INFO info{};
+  images->GetImageTypeInfo(key, &info);
+  const flick::Target target = flick::targetOf(info);
+
+  const std::string unsupported = utf8(T("对不起，转换程序不支持这个动画文件！"));
+  const auto path = gbkArg(a.plain[0]);
+  flick::Movie movie;
+  const flick::MovieError opened =
+      path ? flick::openMovie(*path, movie) : flick::MovieError::Unreadable;
+  if (opened != flick::MovieError::None)
+    return refuse(run, r, unsupported + " (" + flick::errorText(opened) + ")");
+  flash::Player probe(1, 1);
+  if (!probe.load(*path).ok()) return refuse(run, r, unsupported + " (the engine cannot load it)");
+  // The engine shows a blank frame for a movie without any; there is nothing to convert.
+  if (movie.header.frameCount == 0 || probe.frameCount() <= 0)
+    return refuse(run, r, unsupported + " (the movie has no frames)");
+  const int count = probe.frameCount();
+  r.add("mode", mode);
+  r.add("type", key);
+  r.add("model", utf8(model->name));
+
+  // The GIF files: into --out for a dry run, else a private folder removed after the send.
+  std::string dir;
+  if (a.has("dry-run")) {
+    dir = a.value("out", ".");
+    if (!fs::makeDirectories(dir)) return refuse(run, r, "cannot make the folder " + dir);
+  } else {
+    auto made = fs::createTempDirectory({}, "hvsend-flash");
+    if (!made) return refuse(run, r, "cannot make a temporary folder");
+    dir = *made;
+  }
+  if (dir.back() != '/') dir += '/';
+  struct Cleanup {
+    std::string dir;
+    ~Cleanup() {
+      if (!dir.empty()) fs::removeAll(dir);
+    }
+  } cleanup{a.has("dry-run") ? std::string() : dir};
+
+  std::vector<flick::ResultFile> files;
+  std::vector<std::uint8_t> comicBytes;
+  const std::string renderFailed = utf8(T("对不起，本转换程序不支持该动画文件！"));
+  if (comic) {
+    std::vector<flick::Frame> pictures(marks.size());
+    for (size_t i = 0; i < marks.size(); ++i) {
+      progress(run.progressOn, "drawing frame " + std::to_string(marks[i]));
+      const auto e = flick::renderOne(movie, marks[i], target.width, target.height, pictures[i]);
+      if (e == flick::RenderError::NoFrames) {
+        return refuse(run, r,
+                      "the movie has frames 0 to " + std::to_string(count - 1) + ", no frame " +
+                          std::to_string(marks[i]));
+      }
+      if (e != flick::RenderError::None)
+        return refuse(run, r, renderFailed + " (" + flick::errorText(e) + ")");
+    }
+    std::vector<const flick::Frame*> in;
+    for (const auto& p : pictures) in.push_back(&p);
+    const auto e = flick::buildComic(in, target, comicBytes);
+    if (e == graph::GifError::TooLarge) return refuse(run, r, sizeText());
+    if (e != graph::GifError::None) return refuse(run, r, utf8(T("生成动画时出现错误！")));
+    files.push_back({0, int(pictures.size()), comicBytes.size(), dir + "comic.gif"});
+  } else {
+    if (*first >= count) {
+      return refuse(run, r,
+                    "the movie has frames 0 to " + std::to_string(count - 1) + ", --first " +
+                        std::to_string(*first) + " is past its end");
+    }
+    flick::RenderCallbacks cb;
+    cb.begin = [&](int expected) {
+      progress(run.progressOn, "rendering " + std::to_string(expected) + " frame(s)");
+      return true;
+    };
+    std::vector<flick::Frame> frames;
+    const auto e = flick::render(movie, *first, *last, flick::sampleStep(*quality), target.width,
+                                 target.height, cb, frames);
+    if (e != flick::RenderError::None)
+      return refuse(run, r, renderFailed + " (" + flick::errorText(e) + ")");
+    const auto w = flick::writeResults(frames, target, dir, files);
+    if (w == graph::GifError::FrameTooLarge) return refuse(run, r, sizeText());
+    if (w != graph::GifError::None || files.empty()) return refuse(run, r, renderFailed);
+  }
+  r.add("files", long(files.size()));
+  if (a.has("dry-run")) {
+    if (comic &&
+        !fs::writeFileAtomic(
+            files[0].path,
+            std::string_view(reinterpret_cast<const char*>(comicBytes.data()), comicBytes.size())))
+      return refuse(run, r, "cannot write " + files[0].path);
+    for (size_t i = 0; i < files.size(); ++i) {
+      std::printf("file %zu/%zu %d %zu %s\n", i + 1, files.size(), files[i].frames, files[i].bytes,
+                  files[i].path.c_str());
+    }
+    const MessageHeader h =
+        flick::requestHeader(to.empty() ? "" : to.front(), a.value("user"), model->name, key);
+    std::printf("header %s\n", hex(h.bytes()).c_str());
+    return r.print(run, kOk);
+  }
+  if (int c = signIn(run, r)) return c;
+  int code = 0;
+  if (refusedRecipient(run, r, to, code)) return code;
+  const MessageHeader header = flick::requestHeader(to.front(), run.user, model->name, key);
+  int result = 0;
+  if (comic) {
+    progress(run.progressOn, "sending the comic");
+    result = modkit::sendContentAndWait(header, comicBytes, run.progressOn);
+  } else {
+    for (size_t i = 0; i < files.size() && result == 0; ++i) {
+      progress(run.progressOn,
+               "sending animation " + std::to_string(i + 1) + "/" + std::to_string(files.size()));
+      result = modkit::sendFileAndWait(header, files[i].path, run.progressOn);
+    }
+  }
+  return finishSend(
+      run, r, result, to.front(),
+      {T("Lumo影"), T("发送动画成功！是否将%s加入好友列表?"),
+       T("发送动画失败！是否将%s加入好友列表?"), T("发送动画成功！"), T("发送动画失败！")},
+      model->phoneType);
+}
+#endif
+
 // ---- query-model, login, friends ----
 
 int queryModel(Run& run) {
@@ -699,10 +911,14 @@ int main(int argc, char** argv) {
   else if (c == "friends")
     code = friendsCommand(run);
   else if (c == "animation") {
+#ifdef HV_HAVE_FLICKCORE
+    code = animation(run);
+#else
     std::fprintf(stderr, "hvsend: animation is not available in this build\n");
     Result r;
     r.add("error", "animation is not available in this build");
     code = r.print(run, kNotAvailable);
+#endif
   }
   NET_UserLogout();
   ui::setBackend(std::make_shared<ui::ScriptedBackend>());

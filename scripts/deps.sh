@@ -19,6 +19,8 @@ PACKAGES=(
   qt6-base-dev qt6-translations-l10n libgl-dev fonts-wqy-microhei
   # real peers the tests start on loopback
   dante-server microsocks tinyproxy dnsmasq dnsutils midicsv
+  # the SMS gateway the service hands short messages to (fakesmsc is in kannel-extras)
+  kannel kannel-extras
   # the music module plays its ringtones through aplay
   alsa-utils
   python3 python3-dbfread python3-dbf iproute2 procps xvfb xauth

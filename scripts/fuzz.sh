@@ -14,6 +14,8 @@ CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DHV_FUZZ=ON -DHV_BENCH=O
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null || exit 1
 cmake --build build-fuzz -j "$(nproc)" --target fuzz_targets || exit 1
 
+# Leaks inside system libraries (fontconfig's caches, for one) are not findings.
+export LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp:print_suppressions=0"
 summary=()
 failed=0
 for target in build-fuzz/fuzz/*; do
@@ -31,7 +33,7 @@ for target in build-fuzz/fuzz/*; do
     2>&1 | tee "build-fuzz/artifacts/$name/log.txt" | grep -E '^(#[0-9]+ +DONE|stat::|==[0-9]+==ERROR|SUMMARY|artifact_prefix|Test unit written)' 
   rc=${PIPESTATUS[0]}
   took=$(( $(date +%s) - start ))
-  runs=$(grep -oE '^stat::number_of_executed_units: *[0-9]+' "build-fuzz/artifacts/$name/log.txt" | grep -oE '[0-9]+$' || echo '?')
+  runs=$(grep -oE '^stat::number_of_executed_units: *[0-9]+' "build-fuzz/artifacts/$name/log.txt" | tail -1 | grep -oE '[0-9]+$' || echo '?')
   if [ "$rc" -eq 0 ]; then
     summary+=("$name: ${took}s, $runs runs, no finding")
   else

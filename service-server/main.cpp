@@ -12,11 +12,13 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/fs.h"
 #include "platform/gbk.h"
+#include "service-server/gateway/gateway.h"
 #include "service-server/server.h"
 #include "service-server/web/site.h"
 
@@ -87,7 +89,7 @@ void printMessage(const hv::service::StoredMessage& m, bool full) {
 }
 
 int run(const hv::service::ServiceConfig& config, const hv::service::WebConfig& webConfig,
-        Store& store) {
+        const hv::service::GatewayConfig& gatewayConfig, Store& store) {
   // Signals are taken by sigwait below, not by whichever thread they land on.
   sigset_t signals;
   sigemptyset(&signals);
@@ -96,6 +98,12 @@ int run(const hv::service::ServiceConfig& config, const hv::service::WebConfig& 
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
+  // Short messages are queued for the gateway with their message (before the servers start).
+  std::unique_ptr<hv::service::SmsGateway> gateway;
+  if (gatewayConfig.enabled())
+    store.setOutbound(hv::service::shortMessagesOf, [&gateway] {
+      if (gateway) gateway->wake();
+    });
   hv::service::DeliveryService service(config, store);
   std::string error;
   if (!service.start(error)) {
@@ -107,6 +115,11 @@ int run(const hv::service::ServiceConfig& config, const hv::service::WebConfig& 
     std::fprintf(stderr, "handvane-service: %s\n", error.c_str());
     service.stop();
     return 1;
+  }
+  if (gatewayConfig.enabled()) {
+    gateway = std::make_unique<hv::service::SmsGateway>(gatewayConfig, store,
+                                                        webConfig.enabled ? site.base() : "");
+    gateway->start();
   }
   std::printf("handvane-service: region %s:%d auth %s:%d send %s:%d data %s",
               config.bindAddress.c_str(), service.regionPort(), config.bindAddress.c_str(),
@@ -121,6 +134,7 @@ int run(const hv::service::ServiceConfig& config, const hv::service::WebConfig& 
   int sig = 0;
   sigwait(&signals, &sig);
   site.stop();
+  if (gateway) gateway->stop();
   service.stop();
   return 0;
 }
@@ -156,7 +170,7 @@ int main(int argc, char** argv) {
   if (args.empty())
     return run(config,
                hv::service::loadWebConfig(configPath, config.bindAddress, config.dataFolder),
-               *store);
+               hv::service::loadGatewayConfig(configPath), *store);
   const std::string& command = args[0];
   auto need = [&](size_t n) { return args.size() == n + 1; };
   if (command == "add-account" && need(2)) {

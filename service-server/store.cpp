@@ -1,5 +1,7 @@
 #include "service-server/store.h"
 
+#include <openssl/rand.h>
+
 #include <algorithm>
 #include <ctime>
 
@@ -27,6 +29,10 @@ class Statement {
     return *this;
   }
   int step() { return stmt_ ? sqlite3_step(stmt_) : SQLITE_ERROR; }
+  void reset() {
+    if (stmt_) sqlite3_reset(stmt_), sqlite3_clear_bindings(stmt_);
+  }
+  bool isNull(int i) { return sqlite3_column_type(stmt_, i) == SQLITE_NULL; }
   std::string columnText(int i) {
     auto p = static_cast<const char*>(sqlite3_column_blob(stmt_, i));
     return p ? std::string(p, size_t(sqlite3_column_bytes(stmt_, i))) : std::string();
@@ -66,14 +72,24 @@ std::unique_ptr<Store> Store::open(const std::string& path, std::string& error) 
   }
   sqlite3_busy_timeout(db, 5000);
   std::unique_ptr<Store> store(new Store(db));
-  if (!store->exec("PRAGMA journal_mode=WAL") || !store->exec("PRAGMA synchronous=NORMAL") ||
+  // FULL: a commit is on disk (the WAL flushed) before it returns, so a stored message survives
+  // a crash or a power loss once its sender has been told it was accepted.
+  if (!store->exec("PRAGMA journal_mode=WAL") || !store->exec("PRAGMA synchronous=FULL") ||
       !store->exec(
           "CREATE TABLE IF NOT EXISTS accounts (phone TEXT PRIMARY KEY, key BLOB NOT NULL)") ||
       !store->exec("CREATE TABLE IF NOT EXISTS messages (id INTEGER PRIMARY KEY AUTOINCREMENT,"
                    " user TEXT, received INTEGER, service_code TEXT, content_class TEXT,"
                    " sender TEXT, recipients BLOB, model TEXT, content_kind TEXT,"
                    " content_type TEXT, attachment_type INTEGER, texts BLOB,"
-                   " short_messages INTEGER, content_size INTEGER, packet BLOB)")) {
+                   " short_messages INTEGER, content_size INTEGER, packet BLOB)") ||
+      !store->exec("CREATE TABLE IF NOT EXISTS gateway_queue (id INTEGER PRIMARY KEY AUTOINCREMENT,"
+                   " message_id INTEGER, sender TEXT, recipient TEXT, udh BLOB, data BLOB,"
+                   " coding INTEGER, mclass INTEGER, key TEXT, accepted INTEGER DEFAULT 0,"
+                   " attempts INTEGER DEFAULT 0, next_attempt INTEGER DEFAULT 0,"
+                   " last_error TEXT DEFAULT '', report_status INTEGER DEFAULT 0,"
+                   " report_at INTEGER DEFAULT 0)") ||
+      !store->exec("CREATE INDEX IF NOT EXISTS gateway_waiting ON gateway_queue"
+                   " (accepted, next_attempt)")) {
     error = sqlite3_errmsg(db);
     return nullptr;
   }
@@ -129,31 +145,194 @@ std::optional<SessionCipher::Key> Store::accountKey(const std::string& phone) {
   return key;
 }
 
+void Store::setOutbound(Outbound outbound, std::function<void()> queued) {
+  outbound_ = std::move(outbound);
+  queued_ = std::move(queued);
+}
+
+namespace {
+std::string reportKey() {
+  unsigned char b[12];
+  if (RAND_bytes(b, sizeof b) != 1) return {};
+  static const char* digits = "0123456789abcdef";
+  std::string out;
+  for (unsigned char c : b) out += {digits[c >> 4], digits[c & 15]};
+  return out;
+}
+}  // namespace
+
 int64_t Store::storeMessage(const std::string& user, const svc::DecodedPacket& d,
                             std::span<const uint8_t> packet) {
+  PendingInsert me{&user, &d, packet, {}, 0, false};
+  if (outbound_) me.sms = outbound_(user, d);
+  for (auto& m : me.sms) m.key = reportKey();
+  std::unique_lock lock(commitMutex_);
+  pending_.push_back(&me);
+  while (!me.done) {
+    if (committing_) {
+      committed_.wait(lock);
+      continue;
+    }
+    committing_ = true;
+    std::vector<PendingInsert*> batch;
+    batch.swap(pending_);
+    lock.unlock();
+    commitBatch(batch);
+    lock.lock();
+    for (auto* p : batch) p->done = true;
+    committing_ = false;
+    committed_.notify_all();
+  }
+  lock.unlock();
+  if (me.id != 0 && !me.sms.empty() && queued_) queued_();
+  return me.id;
+}
+
+// One transaction for the whole batch; each upload in a savepoint of its own, so that one that
+// cannot be inserted fails alone. When the commit fails, every upload of the batch failed.
+void Store::commitBatch(std::vector<PendingInsert*>& batch) {
   std::lock_guard lock(mutex_);
+  if (!exec("BEGIN IMMEDIATE")) return;
   Statement s(db_,
               "INSERT INTO messages (user, received, service_code, content_class, sender,"
               " recipients, model, content_kind, content_type, attachment_type, texts,"
               " short_messages, content_size, packet) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
-  auto recipients = packList(d.recipients);
-  auto texts = packList(d.texts);
-  s.text(1, user)
-      .integer(2, int64_t(std::time(nullptr)))
-      .text(3, d.serviceCode)
-      .text(4, d.contentClass)
-      .text(5, d.sender)
-      .blob(6, recipients)
-      .text(7, d.model)
-      .text(8, d.contentKind)
-      .text(9, d.contentType)
-      .integer(10, d.attachmentType)
-      .blob(11, texts)
-      .integer(12, int64_t(d.shortMessages.size()))
-      .integer(13, int64_t(d.content.size()))
-      .blob(14, packet);
-  if (s.step() != SQLITE_DONE) return 0;
-  return sqlite3_last_insert_rowid(db_);
+  Statement q(db_,
+              "INSERT INTO gateway_queue (message_id, sender, recipient, udh, data, coding,"
+              " mclass, key) VALUES (?,?,?,?,?,?,?,?)");
+  const int64_t now = int64_t(std::time(nullptr));
+  for (auto* p : batch) {
+    const auto& d = *p->decoded;
+    if (!exec("SAVEPOINT one")) continue;
+    auto recipients = packList(d.recipients);
+    auto texts = packList(d.texts);
+    s.reset();
+    s.text(1, *p->user)
+        .integer(2, now)
+        .text(3, d.serviceCode)
+        .text(4, d.contentClass)
+        .text(5, d.sender)
+        .blob(6, recipients)
+        .text(7, d.model)
+        .text(8, d.contentKind)
+        .text(9, d.contentType)
+        .integer(10, d.attachmentType)
+        .blob(11, texts)
+        .integer(12, int64_t(d.shortMessages.size()))
+        .integer(13, int64_t(d.content.size()))
+        .blob(14, p->packet);
+    bool ok = s.step() == SQLITE_DONE;
+    const int64_t id = ok ? sqlite3_last_insert_rowid(db_) : 0;
+    for (auto& m : p->sms) {
+      if (!ok) break;
+      m.messageId = id;
+      q.reset();
+      q.integer(1, id)
+          .text(2, m.sender)
+          .text(3, m.recipient)
+          .blob(4, m.udh)
+          .blob(5, m.data)
+          .integer(6, m.coding)
+          .integer(7, m.mclass)
+          .text(8, m.key);
+      ok = q.step() == SQLITE_DONE;
+    }
+    if (ok) {
+      p->id = id;
+      exec("RELEASE one");
+    } else {
+      exec("ROLLBACK TO one");
+      exec("RELEASE one");
+    }
+  }
+  if (!exec("COMMIT")) {
+    exec("ROLLBACK");
+    for (auto* p : batch) p->id = 0;
+  }
+}
+
+std::vector<OutgoingSms> Store::smsWhere(const char* where, int64_t a, int64_t b, int limit,
+                                         const char* order) {
+  std::string sql =
+      "SELECT id, message_id, sender, recipient, udh, data, coding, mclass, key, accepted,"
+      " attempts, next_attempt, last_error, report_status, report_at FROM gateway_queue WHERE ";
+  sql += where;
+  sql += " ORDER BY ";
+  sql += order;
+  sql += " LIMIT ?3";
+  std::lock_guard lock(mutex_);
+  Statement s(db_, sql.c_str());
+  s.integer(1, a).integer(2, b).integer(3, limit);
+  std::vector<OutgoingSms> out;
+  while (s.step() == SQLITE_ROW) {
+    OutgoingSms m;
+    m.id = s.columnInt(0);
+    m.messageId = s.columnInt(1);
+    m.sender = s.columnText(2);
+    m.recipient = s.columnText(3);
+    m.udh = s.columnBlob(4);
+    m.data = s.columnBlob(5);
+    m.coding = int(s.columnInt(6));
+    m.mclass = int(s.columnInt(7));
+    m.key = s.columnText(8);
+    m.accepted = s.columnInt(9) != 0;
+    m.attempts = int(s.columnInt(10));
+    m.nextAttemptMs = s.columnInt(11);
+    m.lastError = s.columnText(12);
+    m.reportStatus = int(s.columnInt(13));
+    m.reportAt = s.columnInt(14);
+    out.push_back(std::move(m));
+  }
+  return out;
+}
+
+std::vector<OutgoingSms> Store::dueSms(int64_t nowMs, int limit) {
+  // The longest waiting first, so that one that keeps failing does not hold up the others.
+  return smsWhere("accepted = 0 AND next_attempt <= ?1 AND ?2 = ?2", nowMs, 0, limit,
+                  "next_attempt, id");
+}
+
+std::vector<OutgoingSms> Store::smsOf(int64_t messageId) {
+  return smsWhere("message_id = ?1 AND ?2 = ?2", messageId, 0, 1000);
+}
+
+std::vector<OutgoingSms> Store::allSms() {
+  return smsWhere("?1 = ?2", 0, 0, 1 << 30);
+}
+
+std::optional<int64_t> Store::nextSmsAttempt() {
+  std::lock_guard lock(mutex_);
+  Statement s(db_, "SELECT MIN(next_attempt) FROM gateway_queue WHERE accepted = 0");
+  if (s.step() != SQLITE_ROW || s.isNull(0)) return std::nullopt;
+  return s.columnInt(0);
+}
+
+bool Store::smsAccepted(int64_t id) {
+  std::lock_guard lock(mutex_);
+  Statement s(db_,
+              "UPDATE gateway_queue SET accepted = 1, attempts = attempts + 1, last_error = ''"
+              " WHERE id = ?");
+  s.integer(1, id);
+  return s.step() == SQLITE_DONE && sqlite3_changes(db_) == 1;
+}
+
+bool Store::smsRetry(int64_t id, int64_t nextAttemptMs, const std::string& error) {
+  std::lock_guard lock(mutex_);
+  Statement s(db_,
+              "UPDATE gateway_queue SET attempts = attempts + 1, next_attempt = ?, last_error = ?"
+              " WHERE id = ?");
+  s.integer(1, nextAttemptMs).text(2, error).integer(3, id);
+  return s.step() == SQLITE_DONE && sqlite3_changes(db_) == 1;
+}
+
+bool Store::smsReport(int64_t id, const std::string& key, int status, int64_t atSeconds) {
+  if (key.empty()) return false;
+  std::lock_guard lock(mutex_);
+  Statement s(db_,
+              "UPDATE gateway_queue SET report_status = report_status | ?, report_at = ?"
+              " WHERE id = ? AND key = ?");
+  s.integer(1, status).integer(2, atSeconds).integer(3, id).text(4, key);
+  return s.step() == SQLITE_DONE && sqlite3_changes(db_) == 1;
 }
 
 std::vector<StoredMessage> Store::messages(std::optional<int64_t> id) {

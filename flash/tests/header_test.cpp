@@ -157,6 +157,32 @@ TEST(TagStream, CompressedStatedLengthBeyondTheLimitIsRefused) {
   EXPECT_EQ(q.load(z.data(), z.size()).error, flash::Error::TooLarge);
 }
 
+TEST(TagStream, ACompressedFileWhoseStatedLengthLiesReadsWhatItCan) {
+  auto plain = threeFrames();
+  auto packed = MovieWriter(5, 176, 208, 12.5)
+                    .background({0x20, 0x40, 0x60})
+                    .showFrame()
+                    .showFrame()
+                    .showFrame()
+                    .bytes(true);
+  auto state = [](std::vector<std::uint8_t> b, std::uint32_t n) {
+    for (int i = 0; i < 4; ++i) b[std::size_t(4 + i)] = std::uint8_t(n >> (8 * i));
+    return b;
+  };
+  // Longer than the stream: the file is shorter than it says; the frames in it play.
+  auto longer = state(packed, std::uint32_t(plain.size() + 5000));
+  flash::Player p(10, 10);
+  ASSERT_TRUE(p.load(longer.data(), longer.size()).ok());
+  EXPECT_EQ(p.damage().error, flash::Error::Truncated);
+  EXPECT_EQ(p.frameCount(), 3);
+  // Shorter: only the stated bytes are inflated, so the last frames are cut off.
+  auto shorter = state(packed, std::uint32_t(plain.size() - 6));
+  flash::Player q(10, 10);
+  ASSERT_TRUE(q.load(shorter.data(), shorter.size()).ok());
+  EXPECT_LT(q.frameCount(), 3);
+  EXPECT_GE(q.frameCount(), 1);
+}
+
 TEST(Errors, EveryValueHasItsOwnText) {
   std::set<std::string> seen;
   for (int e = int(flash::Error::None); e <= int(flash::Error::BadArgument); ++e) {

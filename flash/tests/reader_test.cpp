@@ -351,6 +351,27 @@ TEST(Bitmaps, ShortLosslessDataKeepsWhatCameOut) {
   EXPECT_EQ(b.rgba[1], px[0].g);  // the first pixels arrived
 }
 
+TEST(Bitmaps, LosslessDataThatInflatesFarBeyondItsSizeIsReadOnlyAsFarAsNeeded) {
+  // 2 x 2 pixels stated; the zlib stream holds 16 MiB (a small file that would expand).
+  std::vector<std::uint8_t> zeros(16u << 20, 0);
+  uLongf packedSize = compressBound(uLong(zeros.size()));
+  std::vector<std::uint8_t> packed(packedSize);
+  ASSERT_EQ(compress2(packed.data(), &packedSize, zeros.data(), uLong(zeros.size()), 9), Z_OK);
+  packed.resize(packedSize);
+  zeros = {};
+  std::vector<std::uint8_t> body = {1, 0, 5, 2, 0, 2, 0};  // id 1, 32-bit pixels, 2 x 2
+  body.insert(body.end(), packed.begin(), packed.end());
+  Limits limits;
+  limits.bitmapBytes = 1024;  // holds the 2 x 2 bitmap, not what the stream would make
+  auto m = read(movieOf(5, {longTag(swf::kDefineBitsLossless, body)}), limits);
+  ASSERT_TRUE(m);
+  const auto& b = character<swf::Bitmap>(*m, 1);
+  EXPECT_EQ(b.width, 2);
+  EXPECT_EQ(b.height, 2);
+  EXPECT_EQ(b.rgba.size(), 16u);
+  EXPECT_TRUE(m->damage.ok());
+}
+
 TEST(Bitmaps, UndecodableJpegIsDamageAndNoCharacter) {
   using namespace swftest;
   auto m = read(movieOf(

@@ -345,7 +345,18 @@ void HeadlessControl::tick() {
 }
 
 void CFlashDialog::setControl(FlashControl* control) {
-  control_ = control ? control : &headless_;
+  FlashControl* next = control ? control : &headless_;
+  if (next == control_) return;
+  // A dialog initialised before its view (shown from a worker thread) hands its movie over, at
+  // the frame and in the playing state it had.
+  const int frame = control_->currentFrame();
+  const bool wasPlaying = control_->playing();
+  control_->stop();
+  if (movieLoaded() && next->load(movie_.path)) {
+    next->gotoFrame(frame);
+    if (wasPlaying) next->play();
+  }
+  control_ = next;
 }
 
 bool CFlashDialog::openMovie(const std::string& path) {

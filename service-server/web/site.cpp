@@ -1,6 +1,7 @@
 #include "service-server/web/site.h"
 
 #include <httplib.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -103,7 +104,33 @@ std::string hexDump(const phone::Bytes& b) {
 }
 
 // One received message as the phone shows it.
-std::string messageHtml(const StoredMessage& m, const std::string& number) {
+// What the SMS gateway did with a message's short messages to this number.
+std::string gatewayHtml(Store& store, int64_t messageId, const std::string& number) {
+  std::string out;
+  int n = 0;
+  for (const auto& sms : store.smsOf(messageId)) {
+    if (sms.recipient != number) continue;
+    ++n;
+    std::string state;
+    if (sms.accepted)
+      state = "网关已接收";
+    else if (sms.attempts == 0)
+      state = "等待发往网关";
+    else
+      state = "等待重试（已试 " + std::to_string(sms.attempts) + " 次：" + sms.lastError + "）";
+    std::string reports;
+    static const std::pair<int, const char*> kReports[] = {
+        {1, "已送达"}, {2, "发送失败"}, {4, "已缓存"}, {8, "短信中心已接收"}, {16, "短信中心拒收"}};
+    for (auto& [bit, name] : kReports)
+      if (sms.reportStatus & bit) reports += std::string(reports.empty() ? "" : "、") + name;
+    out += "<li data-sms=\"" + std::to_string(sms.id) + "\" data-report=\"" +
+           std::to_string(sms.reportStatus) + "\">短信 " + std::to_string(n) + "：" +
+           escape(state) + (reports.empty() ? "" : "；送达报告：" + escape(reports)) + "</li>";
+  }
+  return out.empty() ? out : "<ul class=\"gateway\">" + out + "</ul>";
+}
+
+std::string messageHtml(const StoredMessage& m, const std::string& number, Store& store) {
   const auto items = phone::decode(receivedOf(m));
   const std::string base = "/phone/" + percent(number) + "/m/" + std::to_string(m.id) + "/";
   std::string out = "<div class=\"msg\" id=\"m" + std::to_string(m.id) + "\">";
@@ -149,6 +176,7 @@ std::string messageHtml(const StoredMessage& m, const std::string& number) {
     }
     out += "</div>";
   }
+  out += gatewayHtml(store, m.id, number);
   out += "</div>";
   return out;
 }
@@ -243,6 +271,12 @@ bool WebSite::start(std::string& error) {
   server_ = std::make_unique<httplib::Server>();
   auto& s = *server_;
   const int threads = std::clamp(config_.threads, 2, 256);
+  // SO_REUSEADDR only: cpp-httplib also sets SO_REUSEPORT by default, which lets a second
+  // service (or any program of the same user) bind the same port and take half the requests.
+  s.set_socket_options([](int sock) {
+    int yes = 1;
+    ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  });
   s.new_task_queue = [threads] { return new httplib::ThreadPool(size_t(threads)); };
   s.set_read_timeout(config_.readTimeoutMs / 1000, (config_.readTimeoutMs % 1000) * 1000);
   s.set_write_timeout(5, 0);
@@ -265,6 +299,10 @@ bool WebSite::start(std::string& error) {
   }
   s.set_mount_point("/download", config_.dataFolder + "/web/download");
   s.set_mount_point("/updates", config_.dataFolder + "/web/updates");
+  // A browser hands a downloaded hand-off file to the program registered for its type: Handvane.
+  s.set_file_extension_and_mimetype_mapping("hdv", "application/x-handvane-handoff");
+  // The suite asks for "update/manifest.txt" below the site's base: the same folder.
+  s.set_mount_point("/update", config_.dataFolder + "/web/updates");
   routes();
   if (config_.port == 0) {
     port_ = s.bind_to_any_port(config_.bindAddress);
@@ -278,6 +316,9 @@ bool WebSite::start(std::string& error) {
     return false;
   }
   thread_ = std::thread([this] { server_->listen_after_bind(); });
+  // stop() only reaches a server that runs its accept loop already: wait for it (bounded).
+  for (int i = 0; i < 5000 && !server_->is_running(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   return true;
 }
 
@@ -384,6 +425,26 @@ void WebSite::routes() {
     html(res, web::page("下载", body + "</ul>"));
   });
 
+  // Delivery reports of the SMS gateway (its dlr-url): the short message, its key, the type.
+  s.Get("/gateway/dlr", [this](const Request& req, Response& res) {
+    int64_t id = 0;
+    int status = 0;
+    try {
+      id = std::stoll(param(req, "id"));
+      status = std::stoi(param(req, "status"));
+    } catch (const std::exception&) {
+      id = 0;
+    }
+    res.set_header("Cache-Control", "no-store");
+    if (id <= 0 || status <= 0 || status > 255 ||
+        !store_.smsReport(id, param(req, "key"), status, clock_())) {
+      res.status = 404;
+      res.set_content("unknown short message\n", "text/plain");
+      return;
+    }
+    res.set_content("recorded\n", "text/plain");
+  });
+
   // The virtual phones.
   s.Get("/phone/latest", [this](const Request&, Response& res) {
     int64_t newest = 0;
@@ -411,7 +472,7 @@ void WebSite::routes() {
     const std::string number = req.matches[1];
     auto messages = store_.messagesTo(number);
     std::string body = "<div class=\"phone\"><div class=\"screen\">";
-    for (const auto& m : messages) body += messageHtml(m, number);
+    for (const auto& m : messages) body += messageHtml(m, number, store_);
     if (messages.empty()) body += "<p class=\"empty\">没有消息。</p>";
     body += "</div></div><p><a href=\"/phone/\">全部号码</a></p>";
     const int64_t newest = messages.empty() ? 0 : messages.back().id;

@@ -32,7 +32,7 @@ namespace hv::service {
 struct WebConfig {
   bool enabled = true;
   std::string bindAddress = "127.0.0.1";
-  int port = 17080;        // 0: any free port
+  int port = 0;            // 0: any free port
   std::string feeConfig;   // the fee configuration file ("confee.dll"); empty: no fee table
   std::string dataFolder;  // the service's data folder; web/download and web/updates below it
   std::string smsSender = "Lumoi";   // the sender of the service's own short messages

@@ -4,10 +4,14 @@
 // a text, a flash text, an operator logo, a picture message, a ringing tone and a GIF animation
 // sent through Svclink appear on the recipient's phone without a reload. Pictures are left in
 // $HV_SCREENSHOT_DIR (default "screenshots" in the test's folder).
+// httplib.h first: Magick++ pulls <assert.h> into its own namespace, after which a later
+// <cassert> adds nothing and httplib's assert() finds no __assert_fail in a Debug build.
+// clang-format off
+#include <httplib.h>
 #include <Magick++.h>
+// clang-format on
 #include <dlfcn.h>
 #include <gtest/gtest.h>
-#include <httplib.h>
 
 #include <cstring>
 #include <regex>

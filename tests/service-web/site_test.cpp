@@ -204,11 +204,21 @@ TEST_F(SiteTest, StaticFoldersServeTheirFilesAndNothingOutside) {
   ASSERT_TRUE(hv::fs::writeFileAtomic(dir_ + "/web/updates/manifest.ini", "[update]\r\n"));
   ASSERT_TRUE(hv::fs::writeFileAtomic(dir_ + "/web/download/Lumoi-1.2.tar.gz", "archive"));
   EXPECT_EQ(get("/updates/manifest.ini"), "[update]\r\n");
+  // Where the suite's update check looks, and the files its manifest names relative to itself.
+  ASSERT_TRUE(hv::fs::makeDirectories(dir_ + "/web/updates/files/1.3"));
+  ASSERT_TRUE(hv::fs::writeFileAtomic(dir_ + "/web/updates/manifest.txt", "handvane-update 1\n"));
+  ASSERT_TRUE(hv::fs::writeFileAtomic(dir_ + "/web/updates/files/1.3/tips.txt", "tips"));
+  EXPECT_EQ(get("/update/manifest.txt"), "handvane-update 1\n");
+  EXPECT_EQ(get("/update/files/1.3/tips.txt"), "tips");
   EXPECT_EQ(get("/download/Lumoi-1.2.tar.gz"), "archive");
   EXPECT_NE(get("/download.asp").find("href=\"/download/Lumoi-1.2.tar.gz\""), std::string::npos);
-  for (const char* path :
-       {"/updates/../service.db", "/updates/%2e%2e/service.db", "/updates/..%2fservice.db",
-        "/download/%2e%2e%2f%2e%2e%2fetc/passwd", "/updates//etc/passwd", "/phone/x/m/1/0.png"}) {
+  ASSERT_TRUE(hv::fs::writeFileAtomic(dir_ + "/web/download/logo.hdv", "URL=//h/logo.png;ID=1"));
+  auto offer = client_->Get("/download/logo.hdv");
+  ASSERT_TRUE(offer);
+  EXPECT_EQ(offer->get_header_value("Content-Type"), "application/x-handvane-handoff");
+  for (const char* path : {"/updates/../service.db", "/updates/%2e%2e/service.db",
+                           "/updates/..%2fservice.db", "/download/%2e%2e%2f%2e%2e%2fetc/passwd",
+                           "/updates//etc/passwd", "/update/../service.db", "/phone/x/m/1/0.png"}) {
     auto r = client_->Get(path);
     ASSERT_TRUE(r) << path;
     EXPECT_GE(r->status, 400) << path;
@@ -246,6 +256,16 @@ class Raw {
   int fd_ = -1;
   bool ok_ = false;
 };
+
+TEST_F(SiteTest, ASecondSiteCannotShareThePort) {
+  startSite();
+  auto config = web_;
+  config.port = site_->port();
+  WebSite second(config, *store_);
+  std::string error;
+  EXPECT_FALSE(second.start(error));
+  EXPECT_NE(error.find(std::to_string(site_->port())), std::string::npos);
+}
 
 TEST_F(SiteTest, HostileRequestsAreRefusedAndTheSiteStaysUp) {
   startSite();

@@ -35,7 +35,8 @@ class HV_EXPORT CHandvaneHelper {
   // the "Base" key of section "Web" in the home's "DATA/web.ini", else "http://127.0.0.1:8080/".
   // Always ends in "/".
   static std::string WebBase();
-  // The address of a page below the base ("register.asp", "forgetpass.asp", "inc/service/zfsm.asp").
+  // The address of a page below the base ("register.asp", "forgetpass.asp",
+  // "inc/service/zfsm.asp").
   static std::string PageUrl(std::string_view page);
   static int OpenPage(std::string_view page);
   // Hands an address to the browser (through the installed opener); non-zero on success.

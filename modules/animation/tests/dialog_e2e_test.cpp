@@ -3,8 +3,6 @@
 // from memory, the stored packets read back; refusals; the hand-over's command lines.
 #include <gtest/gtest.h>
 
-#include <random>
-
 #include "graph/gif.h"
 #include "modules/animation/dialog.h"
 #include "modules/animation/tests/movies.h"
@@ -32,33 +30,6 @@ sys.stdout.write(row[0].hex())
     bytes += char(std::stoi(r.output.substr(i, 2), nullptr, 16));
   }
   return bytes;
-}
-
-// Two frames of 176 x 208, each a full-stage bitmap of 16-colour noise (about 30 KB as a GIF
-// frame, so the two cannot share a 45000-byte file).
-std::vector<std::uint8_t> noiseMovie() {
-  using namespace swftest;
-  const int w = 176, h = 208;
-  MovieWriter m(5, w, h, 12);
-  m.background({255, 255, 255});
-  std::mt19937 gen(7);
-  for (int n = 1; n <= 2; ++n) {
-    std::vector<Color> px;
-    for (int i = 0; i < w * h; ++i) {
-      const auto v = gen();
-      px.push_back({std::uint8_t(v & 0xC0), std::uint8_t((v >> 8) & 0xC0), 0, 255});
-    }
-    m.add(DefineBitsLossless, defineBitsLossless(n * 2, 5, w, h, px, false));
-    M bm;
-    bm.a = bm.d = 20;
-    ShapeWriter pic(1, {Fill::bitmapFill(0x41, n * 2, bm)}, {});
-    pic.move(0, 0, -1, 1).rect(0, 0, w * 20, h * 20);
-    m.add(DefineShape, defineShape(n * 2 + 1, 0, w * 20, 0, h * 20, pic.finish()));
-    if (n > 1) m.add(RemoveObject2, removeObject2(1));
-    m.add(PlaceObject2, place(n * 2 + 1, 1));
-    m.showFrame();
-  }
-  return m.bytes();
 }
 
 class FlashDialogE2E : public modkit::testing::ModuleFixture {
@@ -99,7 +70,7 @@ class FlashDialogE2E : public modkit::testing::ModuleFixture {
 
 TEST_F(FlashDialogE2E, TwoResultsSentAsFilesThenAComicOfThreeFromMemory) {
   signIn();
-  const std::string movie = flicktest::writeMovie(home_ + "noise.swf", noiseMovie());
+  const std::string movie = flicktest::writeMovie(home_ + "noise.swf", flicktest::noiseMovie());
   auto d = dialog(kFriend, movie);
   // The default model, its animation type and fee text.
   EXPECT_EQ(d->items(CFlashDialog::kModel).at(size_t(d->selection(CFlashDialog::kModel))),

@@ -2,6 +2,7 @@
 // Movies for the animation module's tests, written with the engine's SWF writer: frame n (from
 // 1) shows the whole stage in colour n, so a rendered frame tells which frame it was.
 #include <cmath>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -70,6 +71,33 @@ inline std::vector<std::uint8_t> ballMovie(int version, int frames, int w = 176,
     at.ty = std::int32_t(H * 5 / 8 - r - std::abs(std::sin(t * 3 * M_PI)) * H / 3);
     if (n > 0) m.add(RemoveObject2, removeObject2(2));
     m.add(PlaceObject2, place(2, 2, at));
+    m.showFrame();
+  }
+  return m.bytes();
+}
+
+// Two frames of 176 x 208, each a full-stage bitmap of 16-colour noise (about 30 KB as a GIF
+// frame, so the two cannot share a 45000-byte file).
+inline std::vector<std::uint8_t> noiseMovie() {
+  using namespace swftest;
+  const int w = 176, h = 208;
+  MovieWriter m(5, w, h, 12);
+  m.background({255, 255, 255});
+  std::mt19937 gen(7);
+  for (int n = 1; n <= 2; ++n) {
+    std::vector<Color> px;
+    for (int i = 0; i < w * h; ++i) {
+      const auto v = gen();
+      px.push_back({std::uint8_t(v & 0xC0), std::uint8_t((v >> 8) & 0xC0), 0, 255});
+    }
+    m.add(DefineBitsLossless, defineBitsLossless(n * 2, 5, w, h, px, false));
+    M bm;
+    bm.a = bm.d = 20;
+    ShapeWriter pic(1, {Fill::bitmapFill(0x41, n * 2, bm)}, {});
+    pic.move(0, 0, -1, 1).rect(0, 0, w * 20, h * 20);
+    m.add(DefineShape, defineShape(n * 2 + 1, 0, w * 20, 0, h * 20, pic.finish()));
+    if (n > 1) m.add(RemoveObject2, removeObject2(1));
+    m.add(PlaceObject2, place(n * 2 + 1, 1));
     m.showFrame();
   }
   return m.bytes();

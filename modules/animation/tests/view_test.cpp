@@ -162,6 +162,45 @@ TEST(FlashPlayerWidget, PlaysAtTheMovieRateAndShowsTheEnginesFrames) {
   EXPECT_EQ(player.frameCount(), 4);
 }
 
+// A dialog initialised before its view exists (as when it is shown from the plug-in's thread)
+// hands the movie to the view's player at the frame and in the state it had.
+TEST(FlashViewHandOver, AViewMadeAfterInitTakesTheMovieOver) {
+  setenv("HANDVANE_HOME", HV_SUITE_DIR, 1);
+  fs::resetSuiteHomeForTesting();
+  ui::qt::testing::app();
+  TestDir dir;
+  D::Options o;
+  o.moduleDir = std::string(HV_SUITE_DIR) + "/";
+  o.movieFile = flicktest::writeMovie(dir / "colours.swf", flicktest::colourMovie(5, 10, 12));
+  o.tempDir = dir.path();
+  o.wait = [](int) {};
+  D dialog(std::move(o));
+  dialog.onInit();
+  ASSERT_TRUE(dialog.playing());
+  dialog.advance();
+  dialog.advance();
+  dialog.advance();
+  std::vector<HandTicks*> ticks;
+  setViewTicks([&](QObject*) {
+    auto t = std::make_unique<HandTicks>();
+    ticks.push_back(t.get());
+    return t;
+  });
+  std::unique_ptr<QWidget> view(createFlashView(dialog));
+  setViewTicks({});
+  auto* player = view->findChild<FlashPlayerWidget*>(QStringLiteral("c%1").arg(D::kFlash));
+  ASSERT_NE(player, nullptr);
+  EXPECT_EQ(player->frameCount(), 10);
+  EXPECT_EQ(player->currentFrame(), 3);
+  EXPECT_TRUE(player->playing());
+  const QImage& shown = player->picture();
+  EXPECT_EQ(QColor(shown.pixel(shown.width() / 2, shown.height() / 2)), colourOf(4));
+  // Closing the view gives the movie back to the headless control.
+  view.reset();
+  EXPECT_EQ(dialog.frameCount(), 10);
+  EXPECT_EQ(dialog.currentFrame(), 3);
+}
+
 class FlashViewTest : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -37,9 +37,9 @@ int startXvfb() {
   const std::string screen = std::to_string(kScreenW) + "x" + std::to_string(kScreenH) + "x24";
   xvfb = ::fork();
   if (xvfb == 0) {
-    // The server ends with the test, however the test ends.
-    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
     ::close(fds[0]);
+    // The display goes with the test even when the test dies before its tear-down.
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
     ::execl("/usr/bin/Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(),
             "-nolisten", "tcp", "-br", static_cast<char*>(nullptr));
     ::_exit(127);
