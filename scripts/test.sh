@@ -32,7 +32,7 @@ UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
 # against the real service), and only the folders they need. Qt and the other system libraries
 # are not instrumented: ignore_noninstrumented_modules keeps their internals out of the reports,
 # and scripts/tsan.supp names the one hand-over through Qt's event queue that it cannot see.
-tsan_folders="cipher;transport;service;service-server;records;login;ui/qt;ui/UI;ui/ctrls;ui/views"
+tsan_folders="cipher;transport;service;service-server;tables/fees;records;login;ui/qt;ui/UI;ui/ctrls;ui/views"
 tsan_tests="platform_test svclink_test signon_test signon_exports_test record_file_test vaultrec_test uiviews_e2e_test uiviews_login_e2e_test"
 echo "== build (ThreadSanitizer, threaded tests)"
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHV_TSAN=ON -DHV_BENCH=OFF \
