@@ -538,6 +538,9 @@ bool DeliveryService::upload(Connection& c, uint32_t length) {
 std::string DeliveryService::issueTicket(const std::string& user) {
   std::string t(svc::kTicketWidth, '\0');
   if (RAND_bytes(reinterpret_cast<unsigned char*>(t.data()), int(t.size())) != 1) return {};
+  // In a database that several send servers share, any of them redeems the ticket.
+  if (store_.sharesTickets())
+    return store_.putTicket(t, user, config_.ticketLifetimeSeconds) ? t : std::string();
   auto now = clock_();
   auto expires = now + seconds(config_.ticketLifetimeSeconds);
   std::lock_guard lock(ticketMutex_);
@@ -557,6 +560,7 @@ void DeliveryService::expireTickets(steady_clock::time_point now) {
 }
 
 std::optional<std::string> DeliveryService::redeemTicket(const std::string& ticket) {
+  if (store_.sharesTickets()) return store_.takeTicket(ticket);
   auto now = clock_();
   std::lock_guard lock(ticketMutex_);
   expireTickets(now);

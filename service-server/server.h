@@ -71,6 +71,8 @@ class DeliveryService {
  public:
   using Clock = std::function<std::chrono::steady_clock::time_point()>;
   // `clock` dates tickets (tests pass their own); connection deadlines use the steady clock.
+  // Tickets are kept in the store instead when it shares them between send servers
+  // (Store::sharesTickets), dated by the database's clock.
   DeliveryService(ServiceConfig config, Store& store, Clock clock = {});
   ~DeliveryService();
 
@@ -86,7 +88,7 @@ class DeliveryService {
   int activeConnections() const { return active_.load(); }
   // Times accept() failed for want of descriptors or memory (each followed by a back-off).
   uint64_t acceptFailures() const { return acceptFailures_.load(); }
-  size_t liveTickets();
+  size_t liveTickets();  // those kept in memory
 
  private:
   enum Role { Region = 0, Auth = 1, Send = 2 };
