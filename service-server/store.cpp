@@ -323,7 +323,7 @@ void SqliteStore::commitBatch(std::vector<PendingInsert*>& batch) {
 }
 
 std::vector<OutgoingSms> SqliteStore::smsWhere(const char* where, int64_t a, int64_t b, int limit,
-                                         const char* order) {
+                                               const char* order) {
   std::string sql =
       "SELECT id, message_id, sender, recipient, udh, data, coding, mclass, key, accepted,"
       " attempts, next_attempt, last_error, report_status, report_at FROM gateway_queue WHERE ";
