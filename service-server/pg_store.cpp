@@ -169,10 +169,10 @@ std::unique_ptr<PgStore> PgStore::open(const std::string& conninfo, int connecti
                                        std::string& error) {
   std::unique_ptr<PgStore> store(new PgStore(conninfo));
   for (int i = 0; i < std::max(1, connections); ++i) {
-    auto c = std::make_unique<Connection>();
-    if (!store->connect(*c, error)) return nullptr;
-    store->idle_.push_back(c.get());
-    store->connections_.push_back(std::move(c));
+    // Owned by the store first, so that a failed connection is closed with it.
+    store->connections_.push_back(std::make_unique<Connection>());
+    if (!store->connect(*store->connections_.back(), error)) return nullptr;
+    store->idle_.push_back(store->connections_.back().get());
   }
   if (!store->migrate(error)) return nullptr;
   return store;
