@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -16,6 +17,7 @@
 
 #include "platform/fs.h"
 #include "platform/profile.h"
+#include "service-server/pg_store.h"
 #include "service/protocol/packet.h"
 
 namespace hv::service {
@@ -80,6 +82,13 @@ ServiceConfig loadConfig(const std::string& path) {
   num("FirstBytesTimeoutMs", c.firstBytesTimeoutMs);
   num("MaxConnectionsPerPeer", c.maxConnectionsPerPeer);
   num("AcceptBackoffMs", c.acceptBackoffMs);
+  if (auto v = p.get("postgresql", "Connection")) c.postgres = *v;
+  if (auto v = p.get("postgresql", "Connections")) {
+    try {
+      c.postgresConnections = std::clamp(std::stoi(*v), 1, 256);
+    } catch (const std::exception&) {
+    }
+  }
   if (auto v = p.get("service", "SendServers")) {
     // "host:port" entries separated by commas or blanks.
     std::string list = *v;
@@ -103,6 +112,12 @@ ServiceConfig loadConfig(const std::string& path) {
   if (c.dataFolder[0] != '/')
     c.dataFolder = (dir.empty() ? std::string(".") : dir) + "/" + c.dataFolder;
   return c;
+}
+
+std::unique_ptr<Store> openStore(const ServiceConfig& config, std::string& error) {
+  if (!config.postgres.empty())
+    return PgStore::open(config.postgres, config.postgresConnections, error);
+  return Store::open(config.dataFolder + "/service.db", error);
 }
 
 // One accepted socket with a deadline for the whole connection, a shorter one for the first
@@ -538,6 +553,9 @@ bool DeliveryService::upload(Connection& c, uint32_t length) {
 std::string DeliveryService::issueTicket(const std::string& user) {
   std::string t(svc::kTicketWidth, '\0');
   if (RAND_bytes(reinterpret_cast<unsigned char*>(t.data()), int(t.size())) != 1) return {};
+  // In a database that several send servers share, any of them redeems the ticket.
+  if (store_.sharesTickets())
+    return store_.putTicket(t, user, config_.ticketLifetimeSeconds) ? t : std::string();
   auto now = clock_();
   auto expires = now + seconds(config_.ticketLifetimeSeconds);
   std::lock_guard lock(ticketMutex_);
@@ -557,6 +575,7 @@ void DeliveryService::expireTickets(steady_clock::time_point now) {
 }
 
 std::optional<std::string> DeliveryService::redeemTicket(const std::string& ticket) {
+  if (store_.sharesTickets()) return store_.takeTicket(ticket);
   auto now = clock_();
   std::lock_guard lock(ticketMutex_);
   expireTickets(now);

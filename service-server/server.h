@@ -35,7 +35,11 @@ struct ServiceConfig {
   int sparePort = 0;
   // Send servers the region server spreads users over ("host:port"); empty: this service's own.
   std::vector<svc::Endpoint> sendServers;
-  std::string dataFolder;  // holds service.db
+  std::string dataFolder;  // holds service.db (the SQLite store)
+  // The PostgreSQL store instead ([postgresql] Connection, a libpq connection string; empty:
+  // SQLite), with this many connections.
+  std::string postgres;
+  int postgresConnections = 8;
   int connectionTimeoutMs = 10000;
   // The first request's length and command words must arrive within this time.
   int firstBytesTimeoutMs = 2000;
@@ -47,9 +51,12 @@ struct ServiceConfig {
   int acceptBackoffMs = 100;
 };
 
-// Reads the [service] section of an INI file; a relative data folder is taken from the file's
-// folder. Missing keys keep the defaults above.
+// Reads the [service] and [postgresql] sections of an INI file; a relative data folder is taken
+// from the file's folder. Missing keys keep the defaults above.
 ServiceConfig loadConfig(const std::string& path);
+// The configured store: PostgreSQL when a connection string is set, else the SQLite file in the
+// data folder (which must exist). nullptr with the reason in `error`.
+std::unique_ptr<Store> openStore(const ServiceConfig& config, std::string& error);
 
 // The service's own status codes (0 = success).
 enum class Status : int32_t {
@@ -71,6 +78,8 @@ class DeliveryService {
  public:
   using Clock = std::function<std::chrono::steady_clock::time_point()>;
   // `clock` dates tickets (tests pass their own); connection deadlines use the steady clock.
+  // Tickets are kept in the store instead when it shares them between send servers
+  // (Store::sharesTickets), dated by the database's clock.
   DeliveryService(ServiceConfig config, Store& store, Clock clock = {});
   ~DeliveryService();
 
@@ -86,7 +95,7 @@ class DeliveryService {
   int activeConnections() const { return active_.load(); }
   // Times accept() failed for want of descriptors or memory (each followed by a back-off).
   uint64_t acceptFailures() const { return acceptFailures_.load(); }
-  size_t liveTickets();
+  size_t liveTickets();  // those kept in memory
 
  private:
   enum Role { Region = 0, Auth = 1, Send = 2 };
