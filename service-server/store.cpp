@@ -93,10 +93,24 @@ std::unique_ptr<Store> Store::open(const std::string& path, std::string& error) 
     error = sqlite3_errmsg(db);
     return nullptr;
   }
+  if (!store->openReader(path)) {
+    error = store->readDb_ ? sqlite3_errmsg(store->readDb_) : "out of memory";
+    return nullptr;
+  }
   return store;
 }
 
+bool Store::openReader(const std::string& path) {
+  if (sqlite3_open_v2(path.c_str(), &readDb_, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
+    return false;
+  sqlite3_busy_timeout(readDb_, 5000);
+  return sqlite3_prepare_v3(readDb_, "SELECT key FROM accounts WHERE phone = ?", -1,
+                            SQLITE_PREPARE_PERSISTENT, &keyQuery_, nullptr) == SQLITE_OK;
+}
+
 Store::~Store() {
+  sqlite3_finalize(keyQuery_);
+  sqlite3_close(readDb_);
   sqlite3_close(db_);
 }
 
@@ -134,14 +148,16 @@ std::vector<std::string> Store::accounts() {
 }
 
 std::optional<SessionCipher::Key> Store::accountKey(const std::string& phone) {
-  std::lock_guard lock(mutex_);
-  Statement s(db_, "SELECT key FROM accounts WHERE phone = ?");
-  s.text(1, phone);
-  if (s.step() != SQLITE_ROW) return std::nullopt;
-  auto blob = s.columnBlob(0);
-  if (blob.size() != 8) return std::nullopt;
-  SessionCipher::Key key;
-  std::copy(blob.begin(), blob.end(), key.begin());
+  std::lock_guard lock(readMutex_);
+  sqlite3_bind_text(keyQuery_, 1, phone.data(), int(phone.size()), SQLITE_STATIC);
+  std::optional<SessionCipher::Key> key;
+  if (sqlite3_step(keyQuery_) == SQLITE_ROW && sqlite3_column_bytes(keyQuery_, 0) == 8) {
+    auto p = static_cast<const uint8_t*>(sqlite3_column_blob(keyQuery_, 0));
+    key.emplace();
+    std::copy(p, p + 8, key->begin());
+  }
+  sqlite3_reset(keyQuery_);
+  sqlite3_clear_bindings(keyQuery_);
   return key;
 }
 

@@ -107,12 +107,18 @@ class Store {
     bool done = false;
   };
   explicit Store(sqlite3* db) : db_(db) {}
+  bool openReader(const std::string& path);
   bool exec(const char* sql);
   void commitBatch(std::vector<PendingInsert*>& batch);
   std::vector<OutgoingSms> smsWhere(const char* where, int64_t a, int64_t b, int limit,
                                     const char* order = "id");
   std::mutex mutex_;  // the connection
   sqlite3* db_;
+  // Account look-ups have a connection of their own, so that they never wait for a commit's
+  // flush (WAL readers do not block on the writer); its statement is prepared once.
+  std::mutex readMutex_;
+  sqlite3* readDb_ = nullptr;
+  sqlite3_stmt* keyQuery_ = nullptr;
   Outbound outbound_;
   std::function<void()> queued_;
   // Group commit: inserts wait here; the first caller that finds no commit running commits
