@@ -179,12 +179,24 @@ std::string reportKey() {
 
 int64_t Store::storeMessage(const std::string& user, const svc::DecodedPacket& d,
                             std::span<const uint8_t> packet) {
-  PendingInsert me{&user, &d, packet, {}, 0, false};
-  if (outbound_) me.sms = outbound_(user, d);
-  for (auto& m : me.sms) m.key = reportKey();
+  NewMessage one{&user, &d, packet};
+  return storeMessages(std::span(&one, 1))[0];
+}
+
+std::vector<int64_t> Store::storeMessages(std::span<const NewMessage> messages) {
+  std::vector<PendingInsert> mine;
+  mine.reserve(messages.size());
+  for (const auto& m : messages) {
+    mine.push_back({m.user, m.decoded, m.packet, {}, 0, false});
+    if (outbound_) mine.back().sms = outbound_(*m.user, *m.decoded);
+    for (auto& sms : mine.back().sms) sms.key = reportKey();
+  }
   std::unique_lock lock(commitMutex_);
-  pending_.push_back(&me);
-  while (!me.done) {
+  for (auto& p : mine) pending_.push_back(&p);
+  auto allDone = [&] {
+    return std::all_of(mine.begin(), mine.end(), [](const PendingInsert& p) { return p.done; });
+  };
+  while (!allDone()) {
     if (committing_) {
       committed_.wait(lock);
       continue;
@@ -200,8 +212,14 @@ int64_t Store::storeMessage(const std::string& user, const svc::DecodedPacket& d
     committed_.notify_all();
   }
   lock.unlock();
-  if (me.id != 0 && !me.sms.empty() && queued_) queued_();
-  return me.id;
+  std::vector<int64_t> ids;
+  bool queued = false;
+  for (const auto& p : mine) {
+    ids.push_back(p.id);
+    queued = queued || (p.id != 0 && !p.sms.empty());
+  }
+  if (queued && queued_) queued_();
+  return ids;
 }
 
 // One transaction for the whole batch; each upload in a savepoint of its own, so that one that

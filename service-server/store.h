@@ -74,6 +74,15 @@ class Store {
   // the message are queued in the same transaction.
   int64_t storeMessage(const std::string& user, const svc::DecodedPacket& decoded,
                        std::span<const uint8_t> packet);
+  // Several messages at once, committed together (with whatever else is pending); the new ids in
+  // their order, 0 for each that could not be stored. For a caller that gathers uploads itself,
+  // so that one thread, not one per upload, waits for the flush.
+  struct NewMessage {
+    const std::string* user;
+    const svc::DecodedPacket* decoded;
+    std::span<const uint8_t> packet;
+  };
+  std::vector<int64_t> storeMessages(std::span<const NewMessage> messages);
   std::vector<StoredMessage> messages(std::optional<int64_t> id = std::nullopt);
   // The messages with `phone` among their recipients, oldest first; only those after `afterId`.
   std::vector<StoredMessage> messagesTo(const std::string& phone, int64_t afterId = 0);
