@@ -350,6 +350,26 @@ bool Store::smsAccepted(int64_t id) {
   return s.step() == SQLITE_DONE && sqlite3_changes(db_) == 1;
 }
 
+bool Store::smsAccepted(std::span<const int64_t> ids) {
+  if (ids.empty()) return true;
+  std::lock_guard lock(mutex_);
+  if (!exec("BEGIN IMMEDIATE")) return false;
+  Statement s(db_,
+              "UPDATE gateway_queue SET accepted = 1, attempts = attempts + 1, last_error = ''"
+              " WHERE id = ?");
+  bool ok = true;
+  for (int64_t id : ids) {
+    s.reset();
+    s.integer(1, id);
+    ok = s.step() == SQLITE_DONE && sqlite3_changes(db_) == 1 && ok;
+  }
+  if (!exec("COMMIT")) {
+    exec("ROLLBACK");
+    return false;
+  }
+  return ok;
+}
+
 bool Store::smsRetry(int64_t id, int64_t nextAttemptMs, const std::string& error) {
   std::lock_guard lock(mutex_);
   Statement s(db_,

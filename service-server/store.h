@@ -100,6 +100,8 @@ class Store {
   std::vector<OutgoingSms> dueSms(int64_t nowMs, int limit);
   std::optional<int64_t> nextSmsAttempt();
   bool smsAccepted(int64_t id);
+  // Several at once, in one transaction (one flush for all).
+  bool smsAccepted(std::span<const int64_t> ids);
   bool smsRetry(int64_t id, int64_t nextAttemptMs, const std::string& error);
   // A delivery report; false when the id and key do not name a queued short message.
   bool smsReport(int64_t id, const std::string& key, int status, int64_t atSeconds);

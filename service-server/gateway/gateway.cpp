@@ -208,7 +208,7 @@ std::optional<Url> parseUrl(const std::string& text) {
 
 }  // namespace
 
-bool SmsGateway::sendOne(const OutgoingSms& sms, std::string& error) {
+bool SmsGateway::sendOne(httplib::Client& client, const OutgoingSms& sms, std::string& error) {
   ++attempts_;
   auto url = parseUrl(config_.sendSmsUrl);
   if (!url) {
@@ -219,11 +219,6 @@ bool SmsGateway::sendOne(const OutgoingSms& sms, std::string& error) {
   if (!dlrBase_.empty())
     dlrUrl =
         dlrBase_ + "gateway/dlr?id=" + std::to_string(sms.id) + "&key=" + sms.key + "&status=%d";
-  httplib::Client client(url->host, url->port);
-  const int s = config_.timeoutMs / 1000, us = (config_.timeoutMs % 1000) * 1000;
-  client.set_connection_timeout(s, us);
-  client.set_read_timeout(s, us);
-  client.set_write_timeout(s, us);
   std::string target = url->path + (url->path.find('?') == std::string::npos ? "?" : "&") +
                        sendSmsQuery(config_, sms, dlrUrl);
   auto res = client.Get(target);
@@ -246,17 +241,30 @@ void SmsGateway::run() {
       woken_ = false;
     }
     auto due = store_.dueSms(clock_(), 64);
+    // One connection for the pass (kept alive between requests; httplib reconnects when the
+    // gateway closed it).
+    auto url = parseUrl(config_.sendSmsUrl);
+    httplib::Client client(url ? url->host : std::string("0.0.0.0"), url ? url->port : 80);
+    const int s = config_.timeoutMs / 1000, us = (config_.timeoutMs % 1000) * 1000;
+    client.set_connection_timeout(s, us);
+    client.set_read_timeout(s, us);
+    client.set_write_timeout(s, us);
+    client.set_keep_alive(true);
+    // The accepted ones of a pass are marked together, in one transaction: a crash before that
+    // sends them again, as a lost answer would (delivery is at least once).
+    std::vector<int64_t> accepted;
     // A gateway that does not answer at all is not asked again for the other short messages of
     // this pass: they wait for the failed one's retry.
     std::optional<int64_t> pauseUntil;
+    bool stopped = false;
     for (const auto& sms : due) {
       {
         std::lock_guard lock(mutex_);
-        if (stopping_) return;
+        if ((stopped = stopping_)) break;
       }
       std::string error;
-      if (sendOne(sms, error)) {
-        store_.smsAccepted(sms.id);
+      if (sendOne(client, sms, error)) {
+        accepted.push_back(sms.id);
         continue;
       }
       const int64_t next = clock_() + retryDelayMs(config_, sms.attempts + 1);
@@ -266,6 +274,8 @@ void SmsGateway::run() {
         break;
       }
     }
+    store_.smsAccepted(accepted);
+    if (stopped) return;
     if (!pauseUntil && due.size() == 64) continue;
     std::unique_lock lock(mutex_);
     if (stopping_) return;
