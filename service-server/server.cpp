@@ -224,6 +224,7 @@ bool DeliveryService::start(std::string& error) {
   }
   stopping_ = false;
   stopBegun_ = false;
+  backingOff_ = false;
   try {
     committer_ = std::thread([this] { commitLoop(); });
     loopThread_ = std::thread([this] { loop(); });
