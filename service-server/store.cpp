@@ -194,6 +194,18 @@ std::vector<int64_t> Store::storeMessages(std::span<const NewMessage> messages) 
     if (outbound_) mine.back().sms = outbound_(*m.user, *m.decoded);
     for (auto& sms : mine.back().sms) sms.key = reportKey();
   }
+  commitTogether(mine);
+  std::vector<int64_t> ids;
+  bool queued = false;
+  for (const auto& p : mine) {
+    ids.push_back(p.id);
+    queued = queued || (p.id != 0 && !p.sms.empty());
+  }
+  if (queued && queued_) queued_();
+  return ids;
+}
+
+void Store::commitTogether(std::vector<PendingInsert>& mine) {
   std::unique_lock lock(commitMutex_);
   for (auto& p : mine) pending_.push_back(&p);
   auto allDone = [&] {
@@ -214,15 +226,6 @@ std::vector<int64_t> Store::storeMessages(std::span<const NewMessage> messages) 
     committing_ = false;
     committed_.notify_all();
   }
-  lock.unlock();
-  std::vector<int64_t> ids;
-  bool queued = false;
-  for (const auto& p : mine) {
-    ids.push_back(p.id);
-    queued = queued || (p.id != 0 && !p.sms.empty());
-  }
-  if (queued && queued_) queued_();
-  return ids;
 }
 
 // One transaction for the whole batch; each upload in a savepoint of its own, so that one that
@@ -239,8 +242,14 @@ void Store::commitBatch(std::vector<PendingInsert*>& batch) {
               " mclass, key) VALUES (?,?,?,?,?,?,?,?)");
   const int64_t now = int64_t(std::time(nullptr));
   for (auto* p : batch) {
-    const auto& d = *p->decoded;
     if (!exec("SAVEPOINT one")) continue;
+    if (p->change) {
+      p->id = p->change() ? 1 : 0;
+      exec(p->id ? "RELEASE one" : "ROLLBACK TO one");
+      if (!p->id) exec("RELEASE one");
+      continue;
+    }
+    const auto& d = *p->decoded;
     auto recipients = packList(d.recipients);
     auto texts = packList(d.texts);
     s.reset();
@@ -382,14 +391,23 @@ bool Store::smsRetry(int64_t id, int64_t nextAttemptMs, const std::string& error
   return s.step() == SQLITE_DONE && sqlite3_changes(db_) == 1;
 }
 
+// Reports come in bursts from the gateway's many connections: they share the group commit of
+// the uploads, so that one flush records many.
 bool Store::smsReport(int64_t id, const std::string& key, int status, int64_t atSeconds) {
   if (key.empty()) return false;
-  std::lock_guard lock(mutex_);
-  Statement s(db_,
-              "UPDATE gateway_queue SET report_status = report_status | ?, report_at = ?"
-              " WHERE id = ? AND key = ?");
-  s.integer(1, status).integer(2, atSeconds).integer(3, id).text(4, key);
-  return s.step() == SQLITE_DONE && sqlite3_changes(db_) == 1;
+  bool found = false;
+  std::vector<PendingInsert> mine(1);
+  mine[0].change = [&] {
+    Statement s(db_,
+                "UPDATE gateway_queue SET report_status = report_status | ?, report_at = ?"
+                " WHERE id = ? AND key = ?");
+    s.integer(1, status).integer(2, atSeconds).integer(3, id).text(4, key);
+    if (s.step() != SQLITE_DONE) return false;
+    found = sqlite3_changes(db_) == 1;
+    return true;
+  };
+  commitTogether(mine);
+  return mine[0].id != 0 && found;
 }
 
 std::vector<StoredMessage> Store::messages(std::optional<int64_t> id) {

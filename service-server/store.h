@@ -116,7 +116,11 @@ class Store {
     std::vector<OutgoingSms> sms;
     int64_t id = 0;
     bool done = false;
+    // Instead of a message: a change run in the batch's transaction (true: it succeeded).
+    std::function<bool()> change = {};
   };
+  // Queues the entries for the next group commit and returns when theirs is done.
+  void commitTogether(std::vector<PendingInsert>& mine);
   explicit Store(sqlite3* db) : db_(db) {}
   bool openReader(const std::string& path);
   bool exec(const char* sql);
