@@ -180,8 +180,7 @@ constexpr uint32_t kFirstCommand[3] = {svc::kRegionQuery, svc::kAuthenticate, sv
 // (closing with its request unread would reset the connection and could lose the status).
 constexpr auto kLingerTime = milliseconds(500);
 constexpr size_t kMaxLingering = 256;
-// Worker threads for hand-offs. Uploads waiting in the store are committed together, so this
-// also bounds how many share one flush.
+// Worker threads for hand-offs (region queries that probe the send servers).
 constexpr size_t kMaxWorkers = 64;
 // Serials of the descriptors that are not connections, in the epoll data's upper half.
 constexpr uint32_t kListenerSerial = 0xFFFFFFF0u;  // + role
