@@ -15,8 +15,8 @@ enum class HandoffError { None, BadMode, NotHttp, Download, NoFolder, Write, NoP
 const char* handoffErrorText(HandoffError e);
 
 // A safe local name for the address's file: its last path component reduced to letters,
-// digits, '.', '-' and '_', at most 64 bytes, never starting with '.'; "download" when nothing
-// is left.
+// digits, '.' and '_' ('-' becomes '_'), at most 64 bytes, never starting with '.'; "download"
+// when nothing is left.
 std::string fileNameFor(std::string_view address);
 
 // Downloads address into a new file in folder (the name from fileNameFor, made unique).

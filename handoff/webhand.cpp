@@ -47,8 +47,11 @@ std::string fileNameFor(std::string_view address) {
   if (last != std::string_view::npos) path.remove_prefix(last + 1);
   std::string name;
   for (char c : path) {
+    // Handvane's command line reads "-f", "-F", "-hide" and " -U:" wherever they stand, so a
+    // name handed to it never holds a '-': "holiday-foto.jpg" would open nothing.
+    if (c == '-') c = '_';
     const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                    c == '.' || c == '-' || c == '_';
+                    c == '.' || c == '_';
     if (ok && !(name.empty() && c == '.')) name += c;
   }
   if (name.size() > 64) name.erase(0, name.size() - 64);
@@ -67,12 +70,13 @@ std::optional<std::string> download(const std::string& address, const net::Fetch
     error = HandoffError::NoFolder;
     return std::nullopt;
   }
-  // The module knows the file by its extension, so the unique part goes before it.
+  // The module knows the file by its extension, so the unique part goes before it; "_" and not
+  // "-" joins it, for the command line's sake (see fileNameFor).
   const std::string name = fileNameFor(address);
   const size_t dot = name.rfind('.');
   const std::string stem = dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
   const std::string ext = dot == std::string::npos || dot == 0 ? "" : name.substr(dot);
-  auto file = fs::createTempFile(folder, stem + "-", ext);
+  auto file = fs::createTempFile(folder, stem + "_", ext);
   if (!file) {
     error = HandoffError::Write;
     return std::nullopt;

@@ -10,6 +10,8 @@ PACKAGES=(
   # libraries
   libssl-dev libsqlite3-dev sqlite3 libshp-dev libgif-dev libcairo2-dev zlib1g-dev
   libmagick++-6.q16-dev
+  # the service's shared store (libpq), and the PostgreSQL server its tests start
+  libpq-dev postgresql
   # the service's web site, and the browser its tests drive
   libcpp-httplib-dev chromium chromium-driver
   # the Flash engine: AGG's compound rasterizer, bitmap codecs, fonts for device text

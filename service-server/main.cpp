@@ -161,7 +161,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::string error;
-  auto store = Store::open(config.dataFolder + "/service.db", error);
+  auto store = hv::service::openStore(config, error);
   if (!store) {
     std::fprintf(stderr, "handvane-service: cannot open the database: %s\n", error.c_str());
     return 1;

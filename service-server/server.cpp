@@ -19,6 +19,7 @@
 
 #include "platform/fs.h"
 #include "platform/profile.h"
+#include "service-server/pg_store.h"
 #include "service/protocol/packet.h"
 
 namespace hv::service {
@@ -83,6 +84,13 @@ ServiceConfig loadConfig(const std::string& path) {
   num("FirstBytesTimeoutMs", c.firstBytesTimeoutMs);
   num("MaxConnectionsPerPeer", c.maxConnectionsPerPeer);
   num("AcceptBackoffMs", c.acceptBackoffMs);
+  if (auto v = p.get("postgresql", "Connection")) c.postgres = *v;
+  if (auto v = p.get("postgresql", "Connections")) {
+    try {
+      c.postgresConnections = std::clamp(std::stoi(*v), 1, 256);
+    } catch (const std::exception&) {
+    }
+  }
   if (auto v = p.get("service", "SendServers")) {
     // "host:port" entries separated by commas or blanks.
     std::string list = *v;
@@ -106,6 +114,12 @@ ServiceConfig loadConfig(const std::string& path) {
   if (c.dataFolder[0] != '/')
     c.dataFolder = (dir.empty() ? std::string(".") : dir) + "/" + c.dataFolder;
   return c;
+}
+
+std::unique_ptr<Store> openStore(const ServiceConfig& config, std::string& error) {
+  if (!config.postgres.empty())
+    return PgStore::open(config.postgres, config.postgresConnections, error);
+  return Store::open(config.dataFolder + "/service.db", error);
 }
 
 // One accepted socket: where it is in its requests, what has been read of the current one and
@@ -137,7 +151,10 @@ struct DeliveryService::Connection {
 };
 
 DeliveryService::DeliveryService(ServiceConfig config, Store& store, Clock clock)
-    : config_(std::move(config)), store_(store), clock_(std::move(clock)) {
+    : config_(std::move(config)),
+      store_(store),
+      quick_(store.quickLookups()),
+      clock_(std::move(clock)) {
   if (config_.advertiseHost.empty()) config_.advertiseHost = config_.bindAddress;
   if (!clock_) clock_ = [] { return steady_clock::now(); };
 }
@@ -414,6 +431,15 @@ void DeliveryService::process(int fd, uint32_t serial) {
       c.state = State::Body;
     }
     if (c.have < c.length) return;
+    if (!quick_) {
+      // Every look-up is a round trip to the database: the request is a worker's.
+      std::vector<uint8_t> body(c.in.begin() + 8, c.in.begin() + c.length);
+      std::memmove(c.in.data(), c.in.data() + c.length, c.have - c.length);
+      c.have -= c.length;
+      return handOff(c, [this, command = c.command, length = c.length, body = std::move(body)] {
+        return inWorker(command, length, body);
+      });
+    }
     Answer a = handle(c, std::span<const uint8_t>(c.in.data() + 8, c.length - 8));
     // The bytes of this request are done with; what follows them is the next request's.
     std::memmove(c.in.data(), c.in.data() + c.length, c.have - c.length);
@@ -726,7 +752,8 @@ void DeliveryService::commitLoop() {
                                       : Status::Ok;
       done.push_back({batch[i].fd,
                       batch[i].serial,
-                      {svc::statusReply(svc::kMessageUpload, int32_t(s)), s != Status::Ok}});
+                      {svc::statusReply(svc::kMessageUpload, int32_t(s)),
+                       s != Status::Ok ? Then::Refuse : Then::Close}});
     }
     post(std::move(done));
   }
@@ -741,7 +768,10 @@ void DeliveryService::takeFinished() {
   for (auto& f : done) {
     Connection* c = find(f.fd, f.serial);
     if (!c || c->state != Connection::State::Working) continue;
-    respond(*c, std::move(f.outcome.reply), f.outcome.refused ? Then::Refuse : Then::Close);
+    respond(*c, std::move(f.outcome.reply), f.outcome.then);
+    // Input that came while the worker had the request was not read (edge-triggered).
+    if (Connection* next = find(f.fd, f.serial); next && next->state == Connection::State::Head)
+      readFrom(f.fd, f.serial);
   }
 }
 
@@ -766,6 +796,28 @@ DeliveryService::Answer DeliveryService::handle(Connection& c, std::span<const u
   }
 }
 
+DeliveryService::Outcome DeliveryService::inWorker(uint32_t command, uint32_t length,
+                                                   const std::vector<uint8_t>& body) {
+  if (command == svc::kMessageUpload) {
+    auto refuse = [](Status s) {
+      return Outcome{svc::statusReply(svc::kMessageUpload, int32_t(s)), Then::Refuse};
+    };
+    auto user = redeemTicket(std::string(body.begin(), body.begin() + svc::kTicketWidth));
+    if (!user) return refuse(Status::BadTicket);
+    auto packet = std::span(body).subspan(svc::kTicketWidth);
+    auto decoded = svc::decodeMessagePacket(packet);
+    if (!decoded.packet) return refuse(Status::BadPacket);
+    if (store_.storeMessage(*user, *decoded.packet, packet) == 0)
+      return refuse(Status::StoreFailed);
+    return {svc::statusReply(svc::kMessageUpload, 0), Then::Close};
+  }
+  Answer a = command == svc::kRegionQuery    ? region(body)
+             : command == svc::kAuthenticate ? authenticate(length, body)
+                                             : ticket(body);
+  if (a.then == Then::HandOff) return a.work();
+  return {std::move(a.reply), a.then};
+}
+
 DeliveryService::Answer DeliveryService::refused(uint32_t command, Status s) {
   return {svc::statusReply(command, int32_t(s)), Then::Refuse, {}};
 }
@@ -781,7 +833,7 @@ DeliveryService::Answer DeliveryService::region(std::span<const uint8_t> body) {
   };
   // Choosing among several send servers probes them, which may take a while.
   if (config_.sendServers.size() > 1)
-    return {{}, Then::HandOff, [reply] { return Outcome{reply(), false}; }};
+    return {{}, Then::HandOff, [reply] { return Outcome{reply(), Then::Close}; }};
   return {reply(), Then::Close, {}};
 }
 
@@ -861,6 +913,9 @@ DeliveryService::Answer DeliveryService::upload(std::span<const uint8_t> body) {
 std::string DeliveryService::issueTicket(const std::string& user) {
   std::string t(svc::kTicketWidth, '\0');
   if (RAND_bytes(reinterpret_cast<unsigned char*>(t.data()), int(t.size())) != 1) return {};
+  // In a database that several send servers share, any of them redeems the ticket.
+  if (store_.sharesTickets())
+    return store_.putTicket(t, user, config_.ticketLifetimeSeconds) ? t : std::string();
   auto now = clock_();
   auto expires = now + seconds(config_.ticketLifetimeSeconds);
   std::lock_guard lock(ticketMutex_);
@@ -880,6 +935,7 @@ void DeliveryService::expireTickets(steady_clock::time_point now) {
 }
 
 std::optional<std::string> DeliveryService::redeemTicket(const std::string& ticket) {
+  if (store_.sharesTickets()) return store_.takeTicket(ticket);
   auto now = clock_();
   std::lock_guard lock(ticketMutex_);
   expireTickets(now);

@@ -41,7 +41,11 @@ struct ServiceConfig {
   int sparePort = 0;
   // Send servers the region server spreads users over ("host:port"); empty: this service's own.
   std::vector<svc::Endpoint> sendServers;
-  std::string dataFolder;  // holds service.db
+  std::string dataFolder;  // holds service.db (the SQLite store)
+  // The PostgreSQL store instead ([postgresql] Connection, a libpq connection string; empty:
+  // SQLite), with this many connections.
+  std::string postgres;
+  int postgresConnections = 8;
   int connectionTimeoutMs = 10000;
   // The first request's length and command words must arrive within this time.
   int firstBytesTimeoutMs = 2000;
@@ -53,9 +57,12 @@ struct ServiceConfig {
   int acceptBackoffMs = 100;
 };
 
-// Reads the [service] section of an INI file; a relative data folder is taken from the file's
-// folder. Missing keys keep the defaults above.
+// Reads the [service] and [postgresql] sections of an INI file; a relative data folder is taken
+// from the file's folder. Missing keys keep the defaults above.
 ServiceConfig loadConfig(const std::string& path);
+// The configured store: PostgreSQL when a connection string is set, else the SQLite file in the
+// data folder (which must exist). nullptr with the reason in `error`.
+std::unique_ptr<Store> openStore(const ServiceConfig& config, std::string& error);
 
 // The service's own status codes (0 = success).
 enum class Status : int32_t {
@@ -77,6 +84,8 @@ class DeliveryService {
  public:
   using Clock = std::function<std::chrono::steady_clock::time_point()>;
   // `clock` dates tickets (tests pass their own); connection deadlines use the steady clock.
+  // Tickets are kept in the store instead when it shares them between send servers
+  // (Store::sharesTickets), dated by the database's clock.
   DeliveryService(ServiceConfig config, Store& store, Clock clock = {});
   ~DeliveryService();
 
@@ -92,7 +101,7 @@ class DeliveryService {
   int activeConnections() const { return active_.load(); }
   // Times accept() failed for want of descriptors or memory (each followed by a back-off).
   uint64_t acceptFailures() const { return acceptFailures_.load(); }
-  size_t liveTickets();
+  size_t liveTickets();  // those kept in memory
 
  private:
   enum Role { Region = 0, Auth = 1, Send = 2 };
@@ -109,10 +118,10 @@ class DeliveryService {
     HandOff,  // a worker thread makes the reply
     Commit,   // an upload for the committer thread; the reply once it is on disk
   };
-  // A worker's result: the reply and whether it refuses the request.
+  // A worker's result: the reply and what follows it.
   struct Outcome {
     std::vector<uint8_t> reply;
-    bool refused = false;
+    Then then = Then::Close;
   };
   struct Answer {
     Answer(std::vector<uint8_t> r, Then t, std::function<Outcome()> w = {})
@@ -170,6 +179,8 @@ class DeliveryService {
   std::optional<std::pair<uint32_t, Status>> checkHead(const Connection& c) const;
   Answer handle(Connection& c, std::span<const uint8_t> body);
   static Answer refused(uint32_t command, Status s);
+  // The whole request on a worker thread, for a store whose look-ups are round trips.
+  Outcome inWorker(uint32_t command, uint32_t length, const std::vector<uint8_t>& body);
   Answer region(std::span<const uint8_t> body);
   Answer authenticate(uint32_t length, std::span<const uint8_t> body);
   Answer ticket(std::span<const uint8_t> body);
@@ -181,6 +192,7 @@ class DeliveryService {
 
   ServiceConfig config_;
   Store& store_;
+  const bool quick_;  // the store answers look-ups at once: the loop asks it itself
   Clock clock_;
   int listeners_[3] = {-1, -1, -1};
   int ports_[3] = {0, 0, 0};

@@ -1,6 +1,7 @@
 #include "service-server/store.h"
 
 #include <openssl/rand.h>
+#include <sqlite3.h>
 
 #include <algorithm>
 #include <ctime>
@@ -61,7 +62,69 @@ std::vector<uint8_t> keyBytes(const std::string& password) {
   return {key.begin(), key.end()};
 }
 
+// The embedded back-end: one SQLite file, one connection guarded by a mutex.
+class SqliteStore final : public Store {
+ public:
+  explicit SqliteStore(sqlite3* db) : db_(db) {}
+  ~SqliteStore() override;
+  bool migrate(std::string& error);
+  bool openReader(const std::string& path);
+
+  bool addAccount(const std::string& phone, const std::string& password) override;
+  bool removeAccount(const std::string& phone) override;
+  bool setPassword(const std::string& phone, const std::string& password) override;
+  std::vector<std::string> accounts() override;
+  std::optional<SessionCipher::Key> accountKey(const std::string& phone) override;
+  bool quickLookups() const override { return true; }
+  std::vector<StoredMessage> messages(std::optional<int64_t> id = std::nullopt) override;
+  std::vector<StoredMessage> messagesTo(const std::string& phone, int64_t afterId = 0) override;
+  std::map<std::string, int64_t> recipients() override;
+  std::vector<OutgoingSms> dueSms(int64_t nowMs, int limit) override;
+  std::optional<int64_t> nextSmsAttempt() override;
+  bool smsAccepted(int64_t id) override;
+  bool smsAcceptedAll(std::span<const int64_t> ids) override;
+  bool smsRetry(int64_t id, int64_t nextAttemptMs, const std::string& error) override;
+  bool smsReport(int64_t id, const std::string& key, int status, int64_t atSeconds) override;
+  std::vector<OutgoingSms> smsOf(int64_t messageId) override;
+  std::vector<OutgoingSms> allSms() override;
+
+ protected:
+  void commitBatch(std::vector<PendingInsert*>& batch) override;
+
+ private:
+  bool exec(const char* sql);
+  std::vector<OutgoingSms> smsWhere(const char* where, int64_t a, int64_t b, int limit,
+                                    const char* order = "id");
+  std::mutex mutex_;  // the connection
+  sqlite3* db_;
+  // Account look-ups have a connection of their own, so that they never wait for a commit's
+  // flush (WAL readers do not block on the writer); its statement is prepared once.
+  std::mutex readMutex_;
+  sqlite3* readDb_ = nullptr;
+  sqlite3_stmt* keyQuery_ = nullptr;
+};
+
 }  // namespace
+
+Store::~Store() = default;
+
+// The schema by version: step n brings a database of version n - 1 to version n. Version 1 is
+// the layout of the files written before the version table existed (hence IF NOT EXISTS).
+constexpr const char* kSqliteSchema[] = {
+    "CREATE TABLE IF NOT EXISTS accounts (phone TEXT PRIMARY KEY, key BLOB NOT NULL);"
+    "CREATE TABLE IF NOT EXISTS messages (id INTEGER PRIMARY KEY AUTOINCREMENT,"
+    " user TEXT, received INTEGER, service_code TEXT, content_class TEXT,"
+    " sender TEXT, recipients BLOB, model TEXT, content_kind TEXT,"
+    " content_type TEXT, attachment_type INTEGER, texts BLOB,"
+    " short_messages INTEGER, content_size INTEGER, packet BLOB);"
+    "CREATE TABLE IF NOT EXISTS gateway_queue (id INTEGER PRIMARY KEY AUTOINCREMENT,"
+    " message_id INTEGER, sender TEXT, recipient TEXT, udh BLOB, data BLOB,"
+    " coding INTEGER, mclass INTEGER, key TEXT, accepted INTEGER DEFAULT 0,"
+    " attempts INTEGER DEFAULT 0, next_attempt INTEGER DEFAULT 0,"
+    " last_error TEXT DEFAULT '', report_status INTEGER DEFAULT 0,"
+    " report_at INTEGER DEFAULT 0);"
+    "CREATE INDEX IF NOT EXISTS gateway_waiting ON gateway_queue (accepted, next_attempt);",
+};
 
 std::unique_ptr<Store> Store::open(const std::string& path, std::string& error) {
   sqlite3* db = nullptr;
@@ -71,36 +134,16 @@ std::unique_ptr<Store> Store::open(const std::string& path, std::string& error) 
     return nullptr;
   }
   sqlite3_busy_timeout(db, 5000);
-  std::unique_ptr<Store> store(new Store(db));
-  // FULL: a commit is on disk (the WAL flushed) before it returns, so a stored message survives
-  // a crash or a power loss once its sender has been told it was accepted.
-  if (!store->exec("PRAGMA journal_mode=WAL") || !store->exec("PRAGMA synchronous=FULL") ||
-      !store->exec(
-          "CREATE TABLE IF NOT EXISTS accounts (phone TEXT PRIMARY KEY, key BLOB NOT NULL)") ||
-      !store->exec("CREATE TABLE IF NOT EXISTS messages (id INTEGER PRIMARY KEY AUTOINCREMENT,"
-                   " user TEXT, received INTEGER, service_code TEXT, content_class TEXT,"
-                   " sender TEXT, recipients BLOB, model TEXT, content_kind TEXT,"
-                   " content_type TEXT, attachment_type INTEGER, texts BLOB,"
-                   " short_messages INTEGER, content_size INTEGER, packet BLOB)") ||
-      !store->exec("CREATE TABLE IF NOT EXISTS gateway_queue (id INTEGER PRIMARY KEY AUTOINCREMENT,"
-                   " message_id INTEGER, sender TEXT, recipient TEXT, udh BLOB, data BLOB,"
-                   " coding INTEGER, mclass INTEGER, key TEXT, accepted INTEGER DEFAULT 0,"
-                   " attempts INTEGER DEFAULT 0, next_attempt INTEGER DEFAULT 0,"
-                   " last_error TEXT DEFAULT '', report_status INTEGER DEFAULT 0,"
-                   " report_at INTEGER DEFAULT 0)") ||
-      !store->exec("CREATE INDEX IF NOT EXISTS gateway_waiting ON gateway_queue"
-                   " (accepted, next_attempt)")) {
-    error = sqlite3_errmsg(db);
-    return nullptr;
-  }
+  auto store = std::make_unique<SqliteStore>(db);
+  if (!store->migrate(error)) return nullptr;
   if (!store->openReader(path)) {
-    error = store->readDb_ ? sqlite3_errmsg(store->readDb_) : "out of memory";
+    error = "cannot open the account reader";
     return nullptr;
   }
   return store;
 }
 
-bool Store::openReader(const std::string& path) {
+bool SqliteStore::openReader(const std::string& path) {
   if (sqlite3_open_v2(path.c_str(), &readDb_, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
     return false;
   sqlite3_busy_timeout(readDb_, 5000);
@@ -111,38 +154,74 @@ bool Store::openReader(const std::string& path) {
                             SQLITE_PREPARE_PERSISTENT, &keyQuery_, nullptr) == SQLITE_OK;
 }
 
-Store::~Store() {
+// FULL: a commit is on disk (the WAL flushed) before it returns, so a stored message survives a
+// crash or a power loss once its sender has been told it was accepted. The schema is brought to
+// the newest version in one transaction; a file of a newer version is refused.
+bool SqliteStore::migrate(std::string& error) {
+  constexpr int kVersion = int(std::size(kSqliteSchema));
+  auto failed = [&](const std::string& what) {
+    error = what + ": " + sqlite3_errmsg(db_);
+    exec("ROLLBACK");
+    return false;
+  };
+  if (!exec("PRAGMA journal_mode=WAL") || !exec("PRAGMA synchronous=FULL"))
+    return failed("cannot set up the database");
+  if (!exec("BEGIN IMMEDIATE") ||
+      !exec("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)"))
+    return failed("cannot read the schema version");
+  int version = 0;
+  {
+    Statement s(db_, "SELECT MAX(version) FROM schema_version");
+    if (s.step() == SQLITE_ROW && !s.isNull(0)) version = int(s.columnInt(0));
+  }
+  if (version > kVersion) {
+    exec("ROLLBACK");
+    error = "the database has schema version " + std::to_string(version) +
+            ", newer than this service's " + std::to_string(kVersion);
+    return false;
+  }
+  for (; version < kVersion; ++version)
+    if (!exec(kSqliteSchema[version]))
+      return failed("cannot create schema version " + std::to_string(version + 1));
+  if (!exec("DELETE FROM schema_version")) return failed("cannot record the schema version");
+  Statement v(db_, "INSERT INTO schema_version (version) VALUES (?)");
+  v.integer(1, kVersion);
+  if (v.step() != SQLITE_DONE || !exec("COMMIT")) return failed("cannot record the schema version");
+  return true;
+}
+
+SqliteStore::~SqliteStore() {
   sqlite3_finalize(keyQuery_);
   sqlite3_close(readDb_);
   sqlite3_close(db_);
 }
 
-bool Store::exec(const char* sql) {
+bool SqliteStore::exec(const char* sql) {
   return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
-bool Store::addAccount(const std::string& phone, const std::string& password) {
+bool SqliteStore::addAccount(const std::string& phone, const std::string& password) {
   std::lock_guard lock(mutex_);
   Statement s(db_, "INSERT OR IGNORE INTO accounts (phone, key) VALUES (?, ?)");
   s.text(1, phone).blob(2, keyBytes(password));
   return s.step() == SQLITE_DONE && sqlite3_changes(db_) == 1;
 }
 
-bool Store::removeAccount(const std::string& phone) {
+bool SqliteStore::removeAccount(const std::string& phone) {
   std::lock_guard lock(mutex_);
   Statement s(db_, "DELETE FROM accounts WHERE phone = ?");
   s.text(1, phone);
   return s.step() == SQLITE_DONE && sqlite3_changes(db_) == 1;
 }
 
-bool Store::setPassword(const std::string& phone, const std::string& password) {
+bool SqliteStore::setPassword(const std::string& phone, const std::string& password) {
   std::lock_guard lock(mutex_);
   Statement s(db_, "UPDATE accounts SET key = ? WHERE phone = ?");
   s.blob(1, keyBytes(password)).text(2, phone);
   return s.step() == SQLITE_DONE && sqlite3_changes(db_) == 1;
 }
 
-std::vector<std::string> Store::accounts() {
+std::vector<std::string> SqliteStore::accounts() {
   std::lock_guard lock(mutex_);
   Statement s(db_, "SELECT phone FROM accounts ORDER BY phone");
   std::vector<std::string> out;
@@ -150,7 +229,7 @@ std::vector<std::string> Store::accounts() {
   return out;
 }
 
-std::optional<SessionCipher::Key> Store::accountKey(const std::string& phone) {
+std::optional<SessionCipher::Key> SqliteStore::accountKey(const std::string& phone) {
   std::lock_guard lock(readMutex_);
   sqlite3_bind_text(keyQuery_, 1, phone.data(), int(phone.size()), SQLITE_STATIC);
   std::optional<SessionCipher::Key> key;
@@ -230,7 +309,7 @@ void Store::commitTogether(std::vector<PendingInsert>& mine) {
 
 // One transaction for the whole batch; each upload in a savepoint of its own, so that one that
 // cannot be inserted fails alone. When the commit fails, every upload of the batch failed.
-void Store::commitBatch(std::vector<PendingInsert*>& batch) {
+void SqliteStore::commitBatch(std::vector<PendingInsert*>& batch) {
   std::lock_guard lock(mutex_);
   if (!exec("BEGIN IMMEDIATE")) return;
   Statement s(db_,
@@ -297,8 +376,8 @@ void Store::commitBatch(std::vector<PendingInsert*>& batch) {
   }
 }
 
-std::vector<OutgoingSms> Store::smsWhere(const char* where, int64_t a, int64_t b, int limit,
-                                         const char* order) {
+std::vector<OutgoingSms> SqliteStore::smsWhere(const char* where, int64_t a, int64_t b, int limit,
+                                               const char* order) {
   std::string sql =
       "SELECT id, message_id, sender, recipient, udh, data, coding, mclass, key, accepted,"
       " attempts, next_attempt, last_error, report_status, report_at FROM gateway_queue WHERE ";
@@ -332,28 +411,28 @@ std::vector<OutgoingSms> Store::smsWhere(const char* where, int64_t a, int64_t b
   return out;
 }
 
-std::vector<OutgoingSms> Store::dueSms(int64_t nowMs, int limit) {
+std::vector<OutgoingSms> SqliteStore::dueSms(int64_t nowMs, int limit) {
   // The longest waiting first, so that one that keeps failing does not hold up the others.
   return smsWhere("accepted = 0 AND next_attempt <= ?1 AND ?2 = ?2", nowMs, 0, limit,
                   "next_attempt, id");
 }
 
-std::vector<OutgoingSms> Store::smsOf(int64_t messageId) {
+std::vector<OutgoingSms> SqliteStore::smsOf(int64_t messageId) {
   return smsWhere("message_id = ?1 AND ?2 = ?2", messageId, 0, 1000);
 }
 
-std::vector<OutgoingSms> Store::allSms() {
+std::vector<OutgoingSms> SqliteStore::allSms() {
   return smsWhere("?1 = ?2", 0, 0, 1 << 30);
 }
 
-std::optional<int64_t> Store::nextSmsAttempt() {
+std::optional<int64_t> SqliteStore::nextSmsAttempt() {
   std::lock_guard lock(mutex_);
   Statement s(db_, "SELECT MIN(next_attempt) FROM gateway_queue WHERE accepted = 0");
   if (s.step() != SQLITE_ROW || s.isNull(0)) return std::nullopt;
   return s.columnInt(0);
 }
 
-bool Store::smsAccepted(int64_t id) {
+bool SqliteStore::smsAccepted(int64_t id) {
   std::lock_guard lock(mutex_);
   Statement s(db_,
               "UPDATE gateway_queue SET accepted = 1, attempts = attempts + 1, last_error = ''"
@@ -362,7 +441,7 @@ bool Store::smsAccepted(int64_t id) {
   return s.step() == SQLITE_DONE && sqlite3_changes(db_) == 1;
 }
 
-bool Store::smsAccepted(std::span<const int64_t> ids) {
+bool SqliteStore::smsAcceptedAll(std::span<const int64_t> ids) {
   if (ids.empty()) return true;
   std::lock_guard lock(mutex_);
   if (!exec("BEGIN IMMEDIATE")) return false;
@@ -382,7 +461,7 @@ bool Store::smsAccepted(std::span<const int64_t> ids) {
   return ok;
 }
 
-bool Store::smsRetry(int64_t id, int64_t nextAttemptMs, const std::string& error) {
+bool SqliteStore::smsRetry(int64_t id, int64_t nextAttemptMs, const std::string& error) {
   std::lock_guard lock(mutex_);
   Statement s(db_,
               "UPDATE gateway_queue SET attempts = attempts + 1, next_attempt = ?, last_error = ?"
@@ -393,7 +472,7 @@ bool Store::smsRetry(int64_t id, int64_t nextAttemptMs, const std::string& error
 
 // Reports come in bursts from the gateway's many connections: they share the group commit of
 // the uploads, so that one flush records many.
-bool Store::smsReport(int64_t id, const std::string& key, int status, int64_t atSeconds) {
+bool SqliteStore::smsReport(int64_t id, const std::string& key, int status, int64_t atSeconds) {
   if (key.empty()) return false;
   bool found = false;
   std::vector<PendingInsert> mine(1);
@@ -410,7 +489,7 @@ bool Store::smsReport(int64_t id, const std::string& key, int status, int64_t at
   return mine[0].id != 0 && found;
 }
 
-std::vector<StoredMessage> Store::messages(std::optional<int64_t> id) {
+std::vector<StoredMessage> SqliteStore::messages(std::optional<int64_t> id) {
   std::lock_guard lock(mutex_);
   Statement s(db_,
               id ? "SELECT id, user, received, service_code, content_class, sender, recipients,"
@@ -443,7 +522,7 @@ std::vector<StoredMessage> Store::messages(std::optional<int64_t> id) {
   return out;
 }
 
-std::vector<StoredMessage> Store::messagesTo(const std::string& phone, int64_t afterId) {
+std::vector<StoredMessage> SqliteStore::messagesTo(const std::string& phone, int64_t afterId) {
   std::vector<int64_t> ids;
   {
     std::lock_guard lock(mutex_);
@@ -462,7 +541,7 @@ std::vector<StoredMessage> Store::messagesTo(const std::string& phone, int64_t a
   return out;
 }
 
-std::map<std::string, int64_t> Store::recipients() {
+std::map<std::string, int64_t> SqliteStore::recipients() {
   std::lock_guard lock(mutex_);
   Statement s(db_, "SELECT id, recipients FROM messages ORDER BY id");
   std::map<std::string, int64_t> out;

@@ -1,9 +1,9 @@
 #pragma once
-// The service's SQLite database: accounts (phone number and the session-cipher key of the
-// password; the password itself is not kept) and received messages (the whole packet, its
-// metadata and what was decoded from it).
-#include <sqlite3.h>
-
+// The service's database: accounts (phone number and the session-cipher key of the password;
+// the password itself is not kept), received messages (the whole packet, its metadata and what
+// was decoded from it) and the SMS gateway's queue. One interface, two back-ends: an SQLite file
+// (the embedded default, Store::open) and a PostgreSQL database that several send servers share
+// (PgStore, service-server/pg_store.h).
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -54,18 +54,22 @@ struct OutgoingSms {
 
 class Store {
  public:
-  // Opens (creating) the database file; nullptr with the reason in `error` on failure.
+  // Opens (creating or upgrading) the SQLite database file; nullptr with the reason in `error`
+  // on failure.
   static std::unique_ptr<Store> open(const std::string& path, std::string& error);
-  ~Store();
+  virtual ~Store();
   Store(const Store&) = delete;
   Store& operator=(const Store&) = delete;
 
   // False when the account exists already (add) or does not exist (remove, setPassword).
-  bool addAccount(const std::string& phone, const std::string& password);
-  bool removeAccount(const std::string& phone);
-  bool setPassword(const std::string& phone, const std::string& password);
-  std::vector<std::string> accounts();
-  std::optional<SessionCipher::Key> accountKey(const std::string& phone);
+  virtual bool addAccount(const std::string& phone, const std::string& password) = 0;
+  virtual bool removeAccount(const std::string& phone) = 0;
+  virtual bool setPassword(const std::string& phone, const std::string& password) = 0;
+  virtual std::vector<std::string> accounts() = 0;
+  virtual std::optional<SessionCipher::Key> accountKey(const std::string& phone) = 0;
+  // True when account look-ups and tickets are answered from this machine in microseconds (an
+  // event loop may ask them itself); false when each is a round trip to a server.
+  virtual bool quickLookups() const { return false; }
   bool hasAccount(const std::string& phone) { return accountKey(phone).has_value(); }
 
   // The new message's id, or 0 when it could not be stored. Uploads that arrive together are
@@ -83,11 +87,11 @@ class Store {
     std::span<const uint8_t> packet;
   };
   std::vector<int64_t> storeMessages(std::span<const NewMessage> messages);
-  std::vector<StoredMessage> messages(std::optional<int64_t> id = std::nullopt);
+  virtual std::vector<StoredMessage> messages(std::optional<int64_t> id = std::nullopt) = 0;
   // The messages with `phone` among their recipients, oldest first; only those after `afterId`.
-  std::vector<StoredMessage> messagesTo(const std::string& phone, int64_t afterId = 0);
+  virtual std::vector<StoredMessage> messagesTo(const std::string& phone, int64_t afterId = 0) = 0;
   // Every number that a message was addressed to, with the id of its newest message.
-  std::map<std::string, int64_t> recipients();
+  virtual std::map<std::string, int64_t> recipients() = 0;
 
   // What is handed to the SMS gateway for a stored message (none when unset), and who is told
   // that new short messages were queued. Set before the servers start.
@@ -97,18 +101,38 @@ class Store {
 
   // The gateway queue: short messages not yet accepted whose next attempt is due at `nowMs`
   // (milliseconds since the epoch), oldest first; the earliest next attempt of any waiting one.
-  std::vector<OutgoingSms> dueSms(int64_t nowMs, int limit);
-  std::optional<int64_t> nextSmsAttempt();
-  bool smsAccepted(int64_t id);
-  // Several at once, in one transaction (one flush for all).
-  bool smsAccepted(std::span<const int64_t> ids);
-  bool smsRetry(int64_t id, int64_t nextAttemptMs, const std::string& error);
+  // A back-end that several processes share hands each due short message to one of them only.
+  virtual std::vector<OutgoingSms> dueSms(int64_t nowMs, int limit) = 0;
+  virtual std::optional<int64_t> nextSmsAttempt() = 0;
+  virtual bool smsAccepted(int64_t id) = 0;
+  // Several at once (a back-end may do them in one transaction); false when any failed.
+  virtual bool smsAcceptedAll(std::span<const int64_t> ids) {
+    bool ok = true;
+    for (int64_t id : ids) ok = smsAccepted(id) && ok;
+    return ok;
+  }
+  virtual bool smsRetry(int64_t id, int64_t nextAttemptMs, const std::string& error) = 0;
   // A delivery report; false when the id and key do not name a queued short message.
-  bool smsReport(int64_t id, const std::string& key, int status, int64_t atSeconds);
-  std::vector<OutgoingSms> smsOf(int64_t messageId);
-  std::vector<OutgoingSms> allSms();
+  virtual bool smsReport(int64_t id, const std::string& key, int status, int64_t atSeconds) = 0;
+  virtual std::vector<OutgoingSms> smsOf(int64_t messageId) = 0;
+  virtual std::vector<OutgoingSms> allSms() = 0;
 
- private:
+  // Send tickets kept in the database, so that a ticket issued by one send server is good at
+  // every send server of the database (and still only once). A back-end that does not share
+  // them answers false, and each service keeps its own tickets in memory.
+  virtual bool sharesTickets() const { return false; }
+  // Records a ticket for `user`, good for `lifetimeSeconds` by the database's clock.
+  virtual bool putTicket(const std::string& /*ticket*/, const std::string& /*user*/,
+                         int /*lifetimeSeconds*/) {
+    return false;
+  }
+  // The ticket's user when it is known and has not expired; the ticket is gone afterwards.
+  virtual std::optional<std::string> takeTicket(const std::string& /*ticket*/) {
+    return std::nullopt;
+  }
+
+ protected:
+  Store() = default;
   struct PendingInsert {
     const std::string* user;
     const svc::DecodedPacket* decoded;
@@ -116,24 +140,17 @@ class Store {
     std::vector<OutgoingSms> sms;
     int64_t id = 0;
     bool done = false;
-    // Instead of a message: a change run in the batch's transaction (true: it succeeded).
+    // Instead of a message: a change the back-end runs in the batch's transaction (true: it
+    // succeeded; the entry's id is then 1).
     std::function<bool()> change = {};
   };
-  // Queues the entries for the next group commit and returns when theirs is done.
+  // Queues the entries for the next group commit and returns when theirs is durable.
   void commitTogether(std::vector<PendingInsert>& mine);
-  explicit Store(sqlite3* db) : db_(db) {}
-  bool openReader(const std::string& path);
-  bool exec(const char* sql);
-  void commitBatch(std::vector<PendingInsert*>& batch);
-  std::vector<OutgoingSms> smsWhere(const char* where, int64_t a, int64_t b, int limit,
-                                    const char* order = "id");
-  std::mutex mutex_;  // the connection
-  sqlite3* db_;
-  // Account look-ups have a connection of their own, so that they never wait for a commit's
-  // flush (WAL readers do not block on the writer); its statement is prepared once.
-  std::mutex readMutex_;
-  sqlite3* readDb_ = nullptr;
-  sqlite3_stmt* keyQuery_ = nullptr;
+  // Inserts every upload of the batch (its message row and its queued short messages) and
+  // makes them durable before it returns; sets the id of each one stored (0: it failed).
+  virtual void commitBatch(std::vector<PendingInsert*>& batch) = 0;
+
+ private:
   Outbound outbound_;
   std::function<void()> queued_;
   // Group commit: inserts wait here; the first caller that finds no commit running commits

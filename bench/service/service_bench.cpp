@@ -1,8 +1,10 @@
 // End to end: N sends kept in flight through NET_SendMessageContent against handvane-service on
 // loopback; completed sends per second and the latency distribution from the call to the posted
-// result. Service alone: N raw clients doing ticket query and upload with prepared bytes, as N
-// threads with blocking sockets, and as N connections kept in flight by one thread (epoll), which
-// leaves more of the two cores to the service.
+// result. Service alone: N raw clients doing ticket query and upload with prepared bytes, against
+// one service on SQLite, and against two send servers sharing a PostgreSQL database (a server
+// of the benchmark's own), the clients split evenly over them. Against SQLite also as N
+// connections kept in flight by one thread (epoll), which leaves more of the two cores to the
+// service than N threads with blocking sockets.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <sys/epoll.h>
@@ -16,6 +18,7 @@
 #include <thread>
 
 #include "platform/messages.h"
+#include "service-server/tests/pg_cluster.h"
 #include "service/protocol/protocol.h"
 #include "service/svclink.h"
 #include "tests/service-e2e/peers.h"
@@ -33,6 +36,32 @@ hv::e2e::LocalService& service() {
         "MaxConnections=512\r\nMaxConnectionsPerPeer=512\r\n");
     if (svc->command({"add-account", kUser, kPassword}) != 0 || !svc->start()) std::abort();
     return svc;
+  }();
+  return *s;
+}
+
+// A PostgreSQL server and two handvane-service processes on one database of it.
+struct PgServices {
+  hv::service::probe::PgCluster cluster;
+  std::unique_ptr<hv::e2e::LocalService> a, b;
+};
+PgServices& pgServices() {
+  static std::unique_ptr<PgServices> s = [] {
+    auto p = std::make_unique<PgServices>();
+    std::string error;
+    if (!p->cluster.start(error) || !p->cluster.query("CREATE DATABASE service")) {
+      std::fprintf(stderr, "PostgreSQL: %s\n", error.c_str());
+      std::abort();
+    }
+    const std::string config =
+        "MaxConnections=512\r\nMaxConnectionsPerPeer=512\r\n"
+        "[postgresql]\r\nConnection=" +
+        p->cluster.conninfo("service") + "\r\n[web]\r\nEnabled=0\r\n";
+    p->a = std::make_unique<hv::e2e::LocalService>(config);
+    p->b = std::make_unique<hv::e2e::LocalService>(config);
+    if (p->a->command({"add-account", kUser, kPassword}) != 0 || !p->a->start() || !p->b->start())
+      std::abort();
+    return p;
   }();
   return *s;
 }
@@ -148,7 +177,8 @@ bool rawSend(int port, const std::vector<uint8_t>& packet) {
   return ok && ticket;
 }
 
-void BM_ServiceAlone(benchmark::State& state) {
+// Client c uses ports[c % ports.size()].
+void runRawClients(benchmark::State& state, const std::vector<int>& ports) {
   const int clients = int(state.range(0));
   constexpr int kPerClient = 64;
   hv::MessageHeader h(1);
@@ -157,7 +187,6 @@ void BM_ServiceAlone(benchmark::State& state) {
   std::vector<uint8_t> packet(152 + 4 + 200, 0x42);
   std::copy(h.bytes().begin(), h.bytes().end(), packet.begin());
   hv::storeBe32(&packet[152], 200);
-  int port = service().send;
   std::vector<double> latencies;
   std::mutex latencyMutex;
   std::atomic<int> failures{0};
@@ -165,7 +194,7 @@ void BM_ServiceAlone(benchmark::State& state) {
   for (auto _ : state) {
     std::vector<std::thread> threads;
     for (int c = 0; c < clients; ++c)
-      threads.emplace_back([&] {
+      threads.emplace_back([&, port = ports[size_t(c) % ports.size()]] {
         std::vector<double> mine;
         for (int i = 0; i < kPerClient; ++i) {
           auto t0 = Clock::now();
@@ -180,6 +209,10 @@ void BM_ServiceAlone(benchmark::State& state) {
   }
   state.counters["sends_per_s"] = benchmark::Counter(double(total), benchmark::Counter::kIsRate);
   reportLatencies(state, latencies, failures.load());
+}
+
+void BM_ServiceAlone(benchmark::State& state) {
+  runRawClients(state, {service().send});
 }
 BENCHMARK(BM_ServiceAlone)->Apply(concurrency);
 
@@ -314,6 +347,17 @@ void BM_ServiceAloneOneThreadClient(benchmark::State& state) {
   reportLatencies(state, latencies, failures);
 }
 BENCHMARK(BM_ServiceAloneOneThreadClient)->Apply(concurrency);
+
+void BM_ServiceAlonePostgres2(benchmark::State& state) {
+  auto& pg = pgServices();
+  runRawClients(state, {pg.a->send, pg.b->send});
+}
+BENCHMARK(BM_ServiceAlonePostgres2)
+    ->Arg(8)
+    ->Arg(32)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(2.0);
 
 }  // namespace
 

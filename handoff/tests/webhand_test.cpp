@@ -20,6 +20,9 @@ TEST(WebhandTest, LocalNamesAreSafe) {
   EXPECT_EQ(fileNameFor("http://h/pics/cat.jpg?size=2"), "cat.jpg");
   EXPECT_EQ(fileNameFor("http://h/a/..%2F..%2Fetc%2Fpasswd"), "2F..2Fetc2Fpasswd");
   EXPECT_EQ(fileNameFor("http://h/.hidden"), "hidden");
+  // Handvane would read these as its own options and open nothing.
+  EXPECT_EQ(fileNameFor("http://h/holiday-foto.jpg"), "holiday_foto.jpg");
+  EXPECT_EQ(fileNameFor("http://h/a-hide-F-U:x.gif"), "a_hide_F_Ux.gif");
   EXPECT_EQ(fileNameFor("http://h/"), "download");
   EXPECT_EQ(fileNameFor("http://h"), "download");
   EXPECT_EQ(fileNameFor("http://h/" + std::string(300, 'a') + ".gif").size(), 64u);
@@ -38,6 +41,8 @@ TEST(WebhandTest, DownloadsIntoTheFolderAndRefusesWhatIsNotHttp) {
   ASSERT_TRUE(file) << handoffErrorText(e);
   EXPECT_EQ(fs::directoryOf(*file), dir / "tmp/");
   EXPECT_EQ(fs::extensionOf(*file), "jpg");
+  EXPECT_EQ(file->substr((dir / "tmp/").size(), 4), "cat_");
+  EXPECT_EQ(file->find('-', (dir / "tmp/").size()), std::string::npos) << *file;
   EXPECT_EQ(fs::readFile(*file), picture);
   // A second download of the same address gets a file of its own.
   auto second = download(site.url("pics/cat.jpg"), {}, dir / "tmp/", 5000, e);

@@ -302,7 +302,7 @@ void SmsGateway::run() {
     }
     if (!lanes.empty()) runLane(lanes[0]);
     for (auto& t : helpers) t.join();
-    store_.smsAccepted(accepted);
+    store_.smsAcceptedAll(accepted);
     if (stopped) return;
     if (!pauseUntil && due.size() == 64) continue;
     std::unique_lock lock(mutex_);

@@ -146,9 +146,9 @@ TEST(StoreBatches, SeveralMessagesInOneCallAndSeveralShortMessagesAcceptedAtOnce
 
   // Two accepted in one transaction; an unknown id is reported but does not undo the others.
   std::vector<int64_t> done = {sms[0].id, sms[2].id};
-  EXPECT_TRUE(store->smsAccepted(done));
+  EXPECT_TRUE(store->smsAcceptedAll(done));
   std::vector<int64_t> withUnknown = {sms[1].id, 9999};
-  EXPECT_FALSE(store->smsAccepted(withUnknown));
+  EXPECT_FALSE(store->smsAcceptedAll(withUnknown));
   sms = store->allSms();
   EXPECT_TRUE(sms[0].accepted && sms[1].accepted && sms[2].accepted);
   EXPECT_EQ(sms[0].attempts, 1);

@@ -5,6 +5,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <sqlite3.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -207,6 +208,50 @@ TEST(Config, ReadsServiceSectionAndResolvesTheDataFolder) {
   EXPECT_EQ(c.dataFolder, base + "/msgs");
   EXPECT_EQ(c.advertiseHost, "localhost");
   EXPECT_EQ(c.bindAddress, "127.0.0.1");
+  EXPECT_EQ(c.postgres, "");  // SQLite unless PostgreSQL is configured
+
+  ASSERT_TRUE(hv::fs::writeFileAtomic(
+      path,
+      "[service]\r\n[postgresql]\r\nConnection=host=127.0.0.1 port=5 dbname=hv\r\n"
+      "Connections=3\r\n"));
+  c = loadConfig(path);
+  EXPECT_EQ(c.postgres, "host=127.0.0.1 port=5 dbname=hv");
+  EXPECT_EQ(c.postgresConnections, 3);
+  std::string error;
+  EXPECT_FALSE(openStore(c, error));  // nothing listens on port 5
+  EXPECT_NE(error.find("PostgreSQL"), std::string::npos) << error;
+  hv::fs::removeAll(dir);
+}
+
+// Runs SQL on a database file of its own connection.
+bool sqliteExec(const std::string& path, const char* sql) {
+  sqlite3* db = nullptr;
+  bool ok = sqlite3_open(path.c_str(), &db) == SQLITE_OK &&
+            sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+  sqlite3_close(db);
+  return ok;
+}
+
+TEST(SqliteSchema, FileFromBeforeTheVersionTableIsKeptAndANewerOneIsRefused) {
+  auto dir = *hv::fs::createTempDirectory();
+  std::string path = dir + "/service.db";
+  ASSERT_TRUE(sqliteExec(path,
+                         "CREATE TABLE accounts (phone TEXT PRIMARY KEY, key BLOB NOT NULL);"
+                         "INSERT INTO accounts VALUES ('13800138000', x'0102030405060708')"));
+  std::string error;
+  auto store = Store::open(path, error);
+  ASSERT_TRUE(store) << error;
+  EXPECT_EQ(store->accounts(), (std::vector<std::string>{"13800138000"}));
+  EXPECT_TRUE(store->addAccount("1", "a"));
+  store.reset();
+  store = Store::open(path, error);  // the second open finds version 1 and changes nothing
+  ASSERT_TRUE(store) << error;
+  EXPECT_EQ(store->accounts().size(), 2u);
+  store.reset();
+
+  ASSERT_TRUE(sqliteExec(path, "UPDATE schema_version SET version = 99"));
+  EXPECT_FALSE(Store::open(path, error));
+  EXPECT_NE(error.find("newer"), std::string::npos) << error;
   hv::fs::removeAll(dir);
 }
 

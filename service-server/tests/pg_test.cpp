@@ -1,0 +1,341 @@
+// The PostgreSQL store against a real server that the test starts itself: the store on its own
+// (schema, accounts, tickets, group commit, the gateway queue shared by two processes' worth of
+// stores), and handvane-service processes sharing one database: a region server spreading users
+// over two send servers, a ticket issued by one and redeemed at the other, and a send server
+// killed with SIGKILL while uploads run, after which every acknowledged upload is still there.
+#include <gtest/gtest.h>
+#include <openssl/rand.h>
+
+#include <atomic>
+#include <map>
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include "service-server/pg_store.h"
+#include "service-server/tests/pg_cluster.h"
+#include "service-server/tests/service_fixture.h"
+#include "tests/service-e2e/peers.h"
+
+namespace hv::service {
+namespace {
+
+using probe::Bytes;
+using probe::PgCluster;
+using probe::RawClient;
+
+// The request builders of the in-process fixture.
+struct Packets : probe::ServiceTest {
+  using ServiceTest::textPacket;
+  using ServiceTest::uploadOf;
+};
+
+// A cluster per test program run (each test case runs as a program of its own under ctest); a
+// database per test.
+class ServicePgTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string error;
+    ASSERT_TRUE(cluster_.start(error)) << error;
+    ASSERT_TRUE(cluster_.query("CREATE DATABASE service")) << "cannot create the database";
+  }
+  std::string conninfo() const { return cluster_.conninfo("service"); }
+  std::unique_ptr<PgStore> openStore(int connections = 4) {
+    std::string error;
+    auto store = PgStore::open(conninfo(), connections, error);
+    EXPECT_TRUE(store) << error;
+    return store;
+  }
+  std::optional<std::string> query(const std::string& sql) const {
+    return cluster_.query(sql, "service");
+  }
+
+  PgCluster cluster_;
+};
+
+svc::DecodedPacket decodedText(const Bytes& packet) {
+  auto d = svc::decodeMessagePacket(packet);
+  EXPECT_TRUE(d.packet);
+  return d.packet.value_or(svc::DecodedPacket{});
+}
+
+TEST_F(ServicePgTest, SchemaIsCreatedOnFirstOpenKeptOnTheNextAndANewerOneIsRefused) {
+  EXPECT_EQ(query("SELECT to_regclass('schema_version')"), "");
+  {
+    auto store = openStore();
+    ASSERT_TRUE(store);
+    EXPECT_EQ(store->databaseSchemaVersion(), PgStore::schemaVersion());
+    EXPECT_TRUE(store->addAccount("13800138000", "s3cret"));
+  }
+  {
+    auto again = openStore();
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->accounts(), (std::vector<std::string>{"13800138000"}));
+    EXPECT_EQ(query("SELECT count(*) FROM schema_version"), "1");
+  }
+  ASSERT_TRUE(query("UPDATE schema_version SET version = 99"));
+  std::string error;
+  EXPECT_FALSE(PgStore::open(conninfo(), 2, error));
+  EXPECT_NE(error.find("newer"), std::string::npos) << error;
+
+  EXPECT_FALSE(PgStore::open(cluster_.conninfo("missing"), 1, error));
+  EXPECT_NE(error.find("cannot connect"), std::string::npos) << error;
+}
+
+TEST_F(ServicePgTest, AccountsKeepAnyBytesAndTicketsServeOnceAcrossStores) {
+  auto a = openStore(), b = openStore();
+  ASSERT_TRUE(a && b);
+  const std::string gbk = "\xd6\xd0\xce\xc4\xba\xc5";  // not UTF-8, as a user id may be
+  EXPECT_TRUE(a->addAccount(gbk, "pw"));
+  EXPECT_FALSE(b->addAccount(gbk, "other"));
+  EXPECT_EQ(b->accountKey(gbk), SessionCipher::deriveKey("pw"));
+  EXPECT_TRUE(b->hasAccount(gbk));
+  EXPECT_TRUE(b->setPassword(gbk, "new"));
+  EXPECT_EQ(a->accountKey(gbk), SessionCipher::deriveKey("new"));
+  EXPECT_FALSE(a->setPassword("13999999999", "x"));
+  EXPECT_TRUE(a->removeAccount(gbk));
+  EXPECT_FALSE(b->removeAccount(gbk));
+  EXPECT_FALSE(b->accountKey(gbk));
+
+  // Tickets are random bytes, NUL and 0xff among them.
+  std::string ticket(20, '\0');
+  ticket[3] = '\xff';
+  ticket[19] = 'x';
+  EXPECT_TRUE(a->sharesTickets());
+  ASSERT_TRUE(a->putTicket(ticket, "13800138000", 60));
+  EXPECT_EQ(b->takeTicket(ticket), "13800138000");
+  EXPECT_EQ(a->takeTicket(ticket), std::nullopt);
+  EXPECT_EQ(b->takeTicket(std::string(20, 'z')), std::nullopt);
+  // A lifetime of 0 has passed by the time anybody redeems it.
+  ASSERT_TRUE(a->putTicket(ticket, "13800138000", 0));
+  EXPECT_EQ(b->takeTicket(ticket), std::nullopt);
+}
+
+TEST_F(ServicePgTest, UploadsAreCommittedTogetherAndTheGatewayQueueIsClaimedOnce) {
+  auto a = openStore(3), b = openStore(2);
+  ASSERT_TRUE(a && b);
+  a->setOutbound(
+      [](const std::string& user, const svc::DecodedPacket& d) {
+        std::vector<OutgoingSms> out(2);
+        for (auto& m : out) {
+          m.sender = user;
+          m.recipient = d.recipients.at(0);
+          m.data = {0x00, 0xff, 0x41};
+          m.coding = 1;
+        }
+        return out;
+      },
+      {});
+  constexpr int kUploads = 24;
+  std::vector<int64_t> ids(kUploads);
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kUploads; ++i)
+    threads.emplace_back([&, i] {
+      Bytes packet = Packets::textPacket({"\xc4\xe3\xba\xc3 " + std::to_string(i)});
+      ids[size_t(i)] = a->storeMessage("13800138000", decodedText(packet), packet);
+    });
+  for (auto& t : threads) t.join();
+  std::set<int64_t> distinct(ids.begin(), ids.end());
+  EXPECT_EQ(distinct.size(), size_t(kUploads));
+  EXPECT_EQ(distinct.count(0), 0u);
+
+  auto stored = b->messages();
+  ASSERT_EQ(stored.size(), size_t(kUploads));
+  std::set<std::string> texts;
+  for (auto& m : stored) {
+    ASSERT_EQ(m.texts.size(), 1u);
+    texts.insert(m.texts[0]);
+    EXPECT_EQ(m.user, "13800138000");
+    EXPECT_EQ(m.recipients, (std::vector<std::string>{"13900000000"}));
+    EXPECT_EQ(b->smsOf(m.id).size(), 2u);
+  }
+  EXPECT_EQ(texts.size(), size_t(kUploads));
+  EXPECT_TRUE(texts.count("\xc4\xe3\xba\xc3 7"));
+  EXPECT_EQ(b->messagesTo("13900000000", *distinct.begin()).size(), size_t(kUploads - 1));
+  EXPECT_EQ(b->recipients().size(), 1u);
+
+  const int64_t now = 1'000'000;
+  auto due = a->dueSms(now, 100);
+  ASSERT_EQ(due.size(), size_t(2 * kUploads));
+  EXPECT_EQ(due[0].data, (std::vector<uint8_t>{0x00, 0xff, 0x41}));
+  EXPECT_EQ(due[0].key.size(), 24u);
+  // Claimed by a: the other process's worker does not send them too.
+  EXPECT_TRUE(b->dueSms(now, 100).empty());
+  EXPECT_EQ(b->nextSmsAttempt(), now + PgStore::kClaimMs);
+  ASSERT_TRUE(a->smsRetry(due[0].id, now + 10, "HTTP 503: busy"));
+  ASSERT_TRUE(a->smsAccepted(due[1].id));
+  auto again = b->dueSms(now + 10, 100);
+  ASSERT_EQ(again.size(), 1u);
+  EXPECT_EQ(again[0].id, due[0].id);
+  EXPECT_EQ(again[0].attempts, 1);
+  EXPECT_EQ(again[0].lastError, "HTTP 503: busy");
+  EXPECT_TRUE(b->smsReport(due[1].id, due[1].key, 1, 77));
+  EXPECT_FALSE(b->smsReport(due[1].id, "wrong", 1, 77));
+  auto report = a->smsOf(due[1].messageId);
+  auto it = std::find_if(report.begin(), report.end(), [&](auto& m) { return m.id == due[1].id; });
+  ASSERT_NE(it, report.end());
+  EXPECT_TRUE(it->accepted);
+  EXPECT_EQ(it->reportStatus, 1);
+  EXPECT_EQ(a->allSms().size(), size_t(2 * kUploads));
+}
+
+// ---- handvane-service processes on one database
+
+struct Outcome {
+  bool accepted = false;
+  int sendPort = 0;
+};
+
+// Region query, then ticket and upload at the send server that the region reply names.
+Outcome sendThrough(int regionPort, const std::string& user, const std::string& text) {
+  Outcome out;
+  RawClient region(regionPort);
+  if (!region.send(svc::regionQuery(user))) return out;
+  Bytes reply = region.recv(92);
+  if (reply.size() != 92 || reply[11] != 0) return out;
+  out.sendPort = svc::parseRegionInfo(reply).send.port;
+  RawClient send(out.sendPort);
+  if (!send.connected() || !send.send(svc::ticketQuery(user))) return out;
+  Bytes head = send.recv(44);
+  if (head.size() != 44 || head[11] != 0) return out;
+  auto ticket = svc::openTicketBlob(std::span(head).subspan(16), "pw" + user);
+  if (!ticket) return out;
+  send.send(Packets::uploadOf(*ticket, Packets::textPacket({text})));
+  out.accepted = send.recv(12) == probe::status(4, 0);
+  return out;
+}
+
+std::string serviceConfig(const std::string& conninfo, const std::string& extra = "") {
+  return extra + "MaxConnectionsPerPeer=64\r\n[postgresql]\r\nConnection=" + conninfo +
+         "\r\nConnections=4\r\n" + "[web]\r\nEnabled=0\r\n";
+}
+
+TEST_F(ServicePgTest, TicketIssuedByOneSendServerIsRedeemedOnceAtAnother) {
+  e2e::LocalService a(serviceConfig(conninfo())), b(serviceConfig(conninfo()));
+  ASSERT_TRUE(a.start());
+  ASSERT_TRUE(b.start());
+  ASSERT_EQ(b.command({"add-account", "13800138000", "pw13800138000"}), 0) << b.lastOutput();
+
+  RawClient issuer(a.send);
+  issuer.send(svc::ticketQuery("13800138000"));
+  Bytes head = issuer.recv(44);
+  ASSERT_EQ(head.size(), 44u);
+  auto ticket = svc::openTicketBlob(std::span(head).subspan(16), "pw13800138000");
+  ASSERT_TRUE(ticket);
+  Bytes upload = Packets::uploadOf(*ticket, Packets::textPacket({"across"}));
+  RawClient at(b.send);
+  at.send(upload);
+  EXPECT_EQ(at.recv(12), probe::status(4, 0));
+  RawClient replay(a.send);
+  replay.send(upload);
+  EXPECT_EQ(replay.recv(12), probe::status(4, int32_t(Status::BadTicket)));
+
+  ASSERT_EQ(a.command({"list-messages"}), 0);
+  EXPECT_NE(a.lastOutput().find("user=13800138000"), std::string::npos) << a.lastOutput();
+}
+
+TEST_F(ServicePgTest, RegionSpreadsUsersOverTwoSendServersAndAKillLosesNothingAcknowledged) {
+  // No schema before the first start; the first service creates it, the others use it.
+  EXPECT_EQ(query("SELECT to_regclass('schema_version')"), "");
+  auto a = std::make_unique<e2e::LocalService>(serviceConfig(conninfo()));
+  auto b = std::make_unique<e2e::LocalService>(serviceConfig(conninfo()));
+  ASSERT_TRUE(a->start());
+  EXPECT_EQ(query("SELECT version FROM schema_version"), std::to_string(PgStore::schemaVersion()));
+  ASSERT_TRUE(b->start());
+  const int portA = a->send, portB = b->send;
+  e2e::LocalService region(
+      serviceConfig(conninfo(), "SendServers=127.0.0.1:" + std::to_string(portA) +
+                                    ",127.0.0.1:" + std::to_string(portB) + "\r\n"));
+  ASSERT_TRUE(region.start());
+  std::vector<std::string> users;
+  for (int i = 0; i < 12; ++i) {
+    users.push_back("1380013" + std::to_string(8000 + i));
+    ASSERT_EQ(region.command({"add-account", users.back(), "pw" + users.back()}), 0);
+  }
+
+  // Each user sends its numbered texts one after the other; every acknowledgement is noted with
+  // the send server that gave it. B is killed once it has acknowledged a few.
+  constexpr int kSends = 30;
+  std::mutex mutex;
+  std::map<std::string, int> acknowledgedBy;        // text -> send port
+  std::map<std::string, std::vector<int>> portsOf;  // user -> ports of its acknowledgements
+  // Phases: before the kill, while B dies, after B is gone. Only sends that met the kill may
+  // fail: those that ended before it or began after B was gone must not.
+  enum Phase { Before, Dying, Gone };
+  std::atomic<int> phase{Before}, atB{0};
+  std::atomic<int> metTheKill{0}, unexpected{0};
+  std::vector<std::thread> clients;
+  for (const auto& user : users)
+    clients.emplace_back([&, user] {
+      for (int i = 0; i < kSends; ++i) {
+        std::string text = user + "#" + std::to_string(i);
+        const int began = phase.load();
+        auto r = sendThrough(region.region, user, text);
+        if (!r.accepted) {
+          ++(began == Gone || phase.load() == Before ? unexpected : metTheKill);
+          continue;
+        }
+        if (r.sendPort == portB) ++atB;
+        std::lock_guard lock(mutex);
+        acknowledgedBy[text] = r.sendPort;
+        portsOf[user].push_back(r.sendPort);
+      }
+    });
+  const bool bServed = peer::waitUntil([&] { return atB.load() >= 20; }, 60000);
+  phase = Dying;
+  b->signal(9);
+  EXPECT_TRUE(b->waitForExit(std::chrono::seconds(10)));
+  phase = Gone;
+  for (auto& t : clients) t.join();
+  ASSERT_TRUE(bServed) << "send server B acknowledged only " << atB.load();
+  EXPECT_EQ(unexpected.load(), 0);
+
+  // Both servers acknowledged uploads; users of B went on at A after the kill.
+  std::set<int> ports;
+  int movedUsers = 0;
+  for (auto& [user, list] : portsOf) {
+    ports.insert(list.begin(), list.end());
+    auto firstB = std::find(list.begin(), list.end(), portB);
+    if (firstB != list.end() && std::find(firstB, list.end(), portA) != list.end()) ++movedUsers;
+  }
+  EXPECT_EQ(ports, (std::set<int>{portA, portB}));
+  EXPECT_GT(movedUsers, 0);
+
+  // Every acknowledged upload is in the database once, from whichever server took it.
+  auto store = openStore(1);
+  ASSERT_TRUE(store);
+  std::map<std::string, int> stored;
+  for (auto& m : store->messages()) {
+    ASSERT_EQ(m.texts.size(), 1u);
+    EXPECT_EQ(m.texts[0].substr(0, m.user.size()), m.user);
+    ++stored[m.texts[0]];
+  }
+  int fromA = 0, fromB = 0;
+  for (auto& [text, port] : acknowledgedBy) {
+    EXPECT_EQ(stored[text], 1) << text << " acknowledged by port " << port;
+    (port == portA ? fromA : fromB)++;
+  }
+  EXPECT_GE(fromB, 20);
+  EXPECT_GT(fromA, 0);
+  EXPECT_EQ(int(acknowledgedBy.size()), int(users.size()) * kSends - metTheKill.load());
+
+  // A send server started again on the existing schema serves at once.
+  b = std::make_unique<e2e::LocalService>(serviceConfig(conninfo()));
+  ASSERT_TRUE(b->start());
+  RawClient c(b->send);
+  c.send(svc::ticketQuery(users[0]));
+  Bytes head = c.recv(44);
+  ASSERT_EQ(head.size(), 44u);
+  auto ticket = svc::openTicketBlob(std::span(head).subspan(16), "pw" + users[0]);
+  ASSERT_TRUE(ticket);
+  c.send(Packets::uploadOf(*ticket, Packets::textPacket({"after restart"})));
+  EXPECT_EQ(c.recv(12), probe::status(4, 0));
+  auto all = store->messages();
+  EXPECT_TRUE(std::any_of(all.begin(), all.end(), [](auto& m) {
+    return m.texts == std::vector<std::string>{"after restart"};
+  }));
+  EXPECT_EQ(query("SELECT version FROM schema_version"), std::to_string(PgStore::schemaVersion()));
+}
+
+}  // namespace
+}  // namespace hv::service
