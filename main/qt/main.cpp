@@ -2,9 +2,11 @@
 //
 //   Handvane [-hide] [-f text|image|flash|music] [file] [ -U:tag]
 #include <QApplication>
+#include <QTimer>
 #include <chrono>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "main/background.h"
@@ -28,6 +30,7 @@ using hv::T;
 namespace launcher = hv::launcher;
 
 constexpr auto kUpdateStopWait = std::chrono::milliseconds(3000);
+constexpr auto kBackgroundLatest = std::chrono::milliseconds(500);
 
 // The text after the program name, as a Windows command line would hold it: arguments joined by
 // blanks, an argument holding a blank in double quotes. Arguments are UTF-8; suite strings GBK
@@ -96,12 +99,11 @@ int main(int argc, char** argv) {
   hooks.downloadPage = hv::web::pageUrl("download.asp");
   // On the heap: a check still downloading when the program ends is left to the process's end.
   auto* update = new launcher::UpdateCheck(launcher::patchclient(), std::move(hooks));
-  if (!watcher.startChannel() || !update->start()) {
-    startupError(T("对不起，启动程序时不能进行正常设置!"));
-    return 1;
-  }
 
   int result = 0;
+  // The cookie channel's watcher and the update check start once the window is on the screen
+  // (or after half a second when it is not painted, started hidden); neither is needed sooner.
+  bool backgroundStarted = false, backgroundFailed = false;
   {
     launcher::LauncherServices services;
     launcher::bindSignon(services);
@@ -118,9 +120,20 @@ int main(int argc, char** argv) {
       std::lock_guard lock(windowMutex);
       mainWindow = &window;
     }
+    const auto startBackground = [&] {
+      if (std::exchange(backgroundStarted, true)) return;
+      if (!watcher.startChannel() || !update->start()) {
+        backgroundFailed = true;
+        startupError(T("对不起，启动程序时不能进行正常设置!"));
+        window.done(QDialog::Rejected);
+      }
+    };
+    window.setAfterFirstPaint(startBackground);
+    QTimer::singleShot(kBackgroundLatest, &window, startBackground);
     window.start();
     launcher::registerInstanceWindow(window);
     result = app.exec();
+    if (backgroundFailed) result = 1;
     {
       std::lock_guard lock(windowMutex);
       mainWindow = nullptr;

@@ -274,6 +274,7 @@ void MainWindow::paintEvent(QPaintEvent* event) {
   }
   if (!firstPaintReported_) {
     firstPaintReported_ = true;
+    if (afterFirstPaint_) QTimer::singleShot(0, this, std::exchange(afterFirstPaint_, nullptr));
     reportFirstPaint();
   }
 }

@@ -54,6 +54,9 @@ class MainWindow : public QDialog, public LauncherWindow {
   void setMessageFilter(std::function<bool(const WindowMessage&)> filter) {
     messageFilter_ = std::move(filter);
   }
+  // Runs once, from the event loop, right after the window was first painted: the work the
+  // first sight of the window need not wait for.
+  void setAfterFirstPaint(std::function<void()> task) { afterFirstPaint_ = std::move(task); }
   // Tray icon mouse messages, as CTrayIcon posts them.
   void onTrayMessage(uintptr_t id, intptr_t mouse);
   // The tray menu, built from the launcher's entries (for the tray and for tests).
@@ -115,6 +118,7 @@ class MainWindow : public QDialog, public LauncherWindow {
   bool dragging_ = false;
   bool firstPaintReported_ = false;
   bool modulesQueued_ = false;
+  std::function<void()> afterFirstPaint_;
 };
 
 }  // namespace hv::launcher

@@ -335,16 +335,13 @@ bool install() {
     }
   }
   QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));
-  for (const QString& family :
-       {QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("Noto Sans CJK SC"),
-        QStringLiteral("AR PL UMing CN")}) {
-    if (QFontDatabase::families().contains(family)) {
-      QFont f = app->font();
-      f.setFamily(family);
-      app->setFont(f);
-      break;
-    }
-  }
+  // The first of these that is installed draws the texts; naming them is enough; asking the
+  // font database which exist would make it read every font of the system before the first
+  // window is painted.
+  QFont f = app->font();
+  f.setFamilies({QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("Noto Sans CJK SC"),
+                 QStringLiteral("AR PL UMing CN"), f.family()});
+  app->setFont(f);
   setThreadExecutor(std::make_shared<GuiExecutor>());
   setBackend(std::make_shared<QtBackend>());
   return translated;
