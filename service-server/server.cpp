@@ -6,6 +6,8 @@
 #include <netinet/tcp.h>
 #include <openssl/rand.h>
 #include <poll.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -120,102 +122,39 @@ std::unique_ptr<Store> openStore(const ServiceConfig& config, std::string& error
   return Store::open(config.dataFolder + "/service.db", error);
 }
 
-// One accepted socket with a deadline for the whole connection, a shorter one for the first
-// bytes, and an eye on the service's stop signal.
-class DeliveryService::Connection {
- public:
-  enum class Failure { None, Closed, TimedOut, Stopped };
-
-  Connection(int fd, int stopFd, const ServiceConfig& config)
-      : fd_(fd),
-        stopFd_(stopFd),
-        deadline_(steady_clock::now() + milliseconds(config.connectionTimeoutMs)),
-        firstDeadline_(steady_clock::now() + milliseconds(std::min(config.firstBytesTimeoutMs,
-                                                                   config.connectionTimeoutMs))) {}
-  ~Connection() { ::close(fd_); }
-
-  // False on time-out, stop, error or a peer that closed first; failure() tells which.
-  bool read(void* buffer, size_t n) {
-    auto p = static_cast<uint8_t*>(buffer);
-    size_t got = 0;
-    while (got < n) {
-      if (!wait(POLLIN)) return false;
-      ssize_t r = ::recv(fd_, p + got, n - got, 0);
-      if (r == 0) return fail(Failure::Closed);
-      if (r < 0) {
-        if (errno == EAGAIN || errno == EINTR) continue;
-        return fail(Failure::Closed);
-      }
-      got += size_t(r);
-    }
-    return true;
-  }
-  std::optional<uint32_t> word() {
-    uint8_t b[4];
-    if (!read(b, 4)) return std::nullopt;
-    return loadBe32(b);
-  }
-  bool write(std::span<const uint8_t> data) {
-    replied_ = true;
-    size_t sent = 0;
-    while (sent < data.size()) {
-      if (!wait(POLLOUT)) return false;
-      ssize_t r = ::send(fd_, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
-      if (r < 0) {
-        if (errno == EAGAIN || errno == EINTR) continue;
-        return fail(Failure::Closed);
-      }
-      sent += size_t(r);
-    }
-    return true;
-  }
-  // Replies and, for a refused request, lets the peer read the reply before the close.
-  bool refuse(uint32_t command, Status status) {
-    write(svc::statusReply(command, int32_t(status)));
-    ::shutdown(fd_, SHUT_WR);
-    return false;
-  }
-  // A request's first words arrived: from now on only the whole connection's deadline holds.
-  void started() { firstDeadline_ = deadline_; }
-  // An upload in flight is finished even when the service stops.
-  void finishEvenWhenStopping() { finishing_ = true; }
-  Failure failure() const { return failure_; }
-  bool replied() const { return replied_; }
-
- private:
-  bool fail(Failure f) {
-    failure_ = f;
-    return false;
-  }
-  bool wait(short events) {
-    for (;;) {
-      auto until = std::min(deadline_, firstDeadline_);
-      auto left = duration_cast<milliseconds>(until - steady_clock::now()).count();
-      if (left <= 0) return fail(Failure::TimedOut);
-      pollfd p[2] = {{fd_, events, 0}, {stopFd_, POLLIN, 0}};
-      int watched = finishing_ ? 1 : 2;
-      int r = ::poll(p, nfds_t(watched), int(left) + 1);
-      if (r < 0) {
-        if (errno == EINTR) continue;
-        return fail(Failure::Closed);
-      }
-      if (r == 0) continue;  // the deadline check above decides
-      // Bytes that arrived before the stop are read: a request already sent is not cut.
-      if (p[0].revents & events) return true;
-      if (p[0].revents & (POLLHUP | POLLERR | POLLNVAL)) return true;  // recv/send tell
-      if (watched == 2 && p[1].revents) return fail(Failure::Stopped);
-    }
-  }
-  int fd_;
-  int stopFd_;
-  steady_clock::time_point deadline_, firstDeadline_;
-  bool finishing_ = false;
-  bool replied_ = false;
-  Failure failure_ = Failure::None;
+// One accepted socket: where it is in its requests, what has been read of the current one and
+// what is left to write of a reply.
+struct DeliveryService::Connection {
+  enum class State {
+    Head,       // waiting for a request's length and command words
+    Body,       // the head arrived; reading the rest
+    Working,    // a worker thread makes the reply; input is left unread
+    Writing,    // the reply did not fit in the socket at once
+    Lingering,  // refused: drained until the peer closes or the linger time is up
+  };
+  int fd = -1;
+  uint32_t serial = 0;
+  uint32_t peer = 0;
+  int role = 0;
+  bool counted = true;     // holds a place under the connection caps
+  bool started = false;    // the first request's head arrived
+  bool finishing = false;  // an upload whose head arrived is finished even when stopping
+  State state = State::Head;
+  int request = 0;
+  uint32_t expected = 0;  // the reply command for a status before a request's head
+  uint32_t length = 0, command = 0;
+  std::vector<uint8_t> in;
+  size_t have = 0;
+  std::vector<uint8_t> out;
+  size_t sent = 0;
+  Then after = Then::Close;
 };
 
 DeliveryService::DeliveryService(ServiceConfig config, Store& store, Clock clock)
-    : config_(std::move(config)), store_(store), clock_(std::move(clock)) {
+    : config_(std::move(config)),
+      store_(store),
+      quick_(store.quickLookups()),
+      clock_(std::move(clock)) {
   if (config_.advertiseHost.empty()) config_.advertiseHost = config_.bindAddress;
   if (!clock_) clock_ = [] { return steady_clock::now(); };
 }
@@ -237,6 +176,8 @@ int listenOn(const std::string& address, int port, int& boundPort, std::string& 
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   int one = 1;
   setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  // Accepted connections inherit it: every reply is one write, sent at once.
+  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
       ::listen(fd, 512) != 0) {
     error = "cannot listen on " + address + ":" + std::to_string(port) + ": " + strerror(errno);
@@ -256,9 +197,19 @@ constexpr uint32_t kFirstCommand[3] = {svc::kRegionQuery, svc::kAuthenticate, sv
 // (closing with its request unread would reset the connection and could lose the status).
 constexpr auto kLingerTime = milliseconds(500);
 constexpr size_t kMaxLingering = 256;
+// Worker threads for hand-offs (region queries that probe the send servers).
+constexpr size_t kMaxWorkers = 64;
+// Serials of the descriptors that are not connections, in the epoll data's upper half.
+constexpr uint32_t kListenerSerial = 0xFFFFFFF0u;  // + role
+constexpr uint32_t kWakeSerial = 0xFFFFFFFFu;
+constexpr uint32_t kConnectionEvents = EPOLLIN | EPOLLET;
 
 bool acceptStarved(int error) {
   return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
+}
+
+uint64_t tag(int fd, uint32_t serial) {
+  return (uint64_t(serial) << 32) | uint32_t(fd);
 }
 
 }  // namespace
@@ -272,176 +223,559 @@ bool DeliveryService::start(std::string& error) {
       return false;
     }
   }
-  if (::pipe2(wakePipe_, O_CLOEXEC | O_NONBLOCK) != 0 ||
-      ::pipe2(stopPipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
-    error = "cannot create a pipe";
+  epoll_ = ::epoll_create1(EPOLL_CLOEXEC);
+  wake_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (epoll_ < 0 || wake_ < 0) {
+    error = "cannot create the event loop";
     stop();
     return false;
   }
-  acceptor_ = std::thread([this] { acceptLoop(); });
+  epoll_event ev{};
+  ev.events = EPOLLIN;
+  ev.data.u64 = tag(wake_, kWakeSerial);
+  epoll_ctl(epoll_, EPOLL_CTL_ADD, wake_, &ev);
+  for (int role = 0; role < 3; ++role) {
+    ev.data.u64 = tag(listeners_[role], kListenerSerial + uint32_t(role));
+    epoll_ctl(epoll_, EPOLL_CTL_ADD, listeners_[role], &ev);
+  }
+  stopping_ = false;
+  stopBegun_ = false;
+  backingOff_ = false;
+  try {
+    committer_ = std::thread([this] { commitLoop(); });
+    loopThread_ = std::thread([this] { loop(); });
+  } catch (const std::system_error&) {
+    error = "cannot start the event loop";
+    stop();
+    return false;
+  }
   return true;
 }
 
 void DeliveryService::stop() {
-  if (acceptor_.joinable()) {
-    char b = 1;
-    (void)!::write(stopPipe_[1], &b, 1);  // never drained: stays readable for every connection
-    (void)!::write(wakePipe_[1], &b, 1);
-    acceptor_.join();
+  if (loopThread_.joinable()) {
+    stopping_ = true;
+    uint64_t one = 1;
+    (void)!::write(wake_, &one, sizeof one);
+    // Connections end by their deadlines at the latest, so this wait is bounded.
+    loopThread_.join();
+  }
+  {
+    std::lock_guard lock(jobMutex_);
+    workersStop_ = true;
+  }
+  jobReady_.notify_all();
+  for (auto& t : workers_) t.join();
+  workers_.clear();
+  workersStop_ = false;
+  if (committer_.joinable()) {
+    {
+      std::lock_guard lock(uploadMutex_);
+      committerStop_ = true;
+    }
+    uploadReady_.notify_all();
+    committer_.join();
+    committerStop_ = false;
   }
   for (int& fd : listeners_)
     if (fd >= 0) ::close(std::exchange(fd, -1));
-  {
-    // Connections end by their deadlines at the latest, so this wait is bounded.
-    std::unique_lock lock(doneMutex_);
-    done_.wait(lock, [this] { return active_.load() == 0; });
-  }
-  for (int* pipe : {wakePipe_, stopPipe_})
-    for (int i = 0; i < 2; ++i)
-      if (pipe[i] >= 0) ::close(std::exchange(pipe[i], -1));
+  if (epoll_ >= 0) ::close(std::exchange(epoll_, -1));
+  if (wake_ >= 0) ::close(std::exchange(wake_, -1));
 }
 
-void DeliveryService::acceptLoop() {
-  using Lingering = std::vector<std::pair<int, steady_clock::time_point>>;
-  Lingering lingering;
-  steady_clock::time_point backoffUntil{};
-  std::vector<pollfd> fds;
+// --- The event loop ------------------------------------------------------------------------
+
+void DeliveryService::loop() {
+  epoll_event events[64];
   for (;;) {
+    if (stopping_ && !stopBegun_) beginStop();
+    if (stopBegun_ && open_ == 0) return;
     auto now = steady_clock::now();
-    bool backingOff = now < backoffUntil;
-    fds.assign({{wakePipe_[0], POLLIN, 0}});
-    if (!backingOff)
-      for (int role = 0; role < 3; ++role) fds.push_back({listeners_[role], POLLIN, 0});
-    for (auto& [fd, until] : lingering) fds.push_back({fd, POLLIN, 0});
-    int timeout = -1;
-    auto nearest = backingOff ? backoffUntil : steady_clock::time_point::max();
-    for (auto& [fd, until] : lingering) nearest = std::min(nearest, until);
-    if (nearest != steady_clock::time_point::max())
-      timeout = int(std::max<int64_t>(0, duration_cast<milliseconds>(nearest - now).count()) + 1);
-    if (::poll(fds.data(), fds.size(), timeout) < 0 && errno != EINTR) break;
-    if (fds[0].revents) break;
-
-    // Drain and close refused connections whose peer finished or whose time is up.
-    now = steady_clock::now();
-    size_t first = backingOff ? 1 : 4;
-    for (size_t i = 0; i < lingering.size(); ++i) {
-      auto& [fd, until] = lingering[i];
-      bool done = now >= until;
-      if (fds[first + i].revents) {
-        uint8_t sink[512];
-        ssize_t r = ::recv(fd, sink, sizeof sink, 0);
-        if (r == 0 || (r < 0 && errno != EAGAIN && errno != EINTR)) done = true;
-      }
-      if (done) {
-        ::close(fd);
-        fd = -1;
+    if (backingOff_ && now >= backoffUntil_ && !stopBegun_) armListeners(true);
+    int n = ::epoll_wait(epoll_, events, 64, nextTimeoutMs(now));
+    if (n < 0 && errno != EINTR) return;
+    for (int i = 0; i < n; ++i) {
+      const int fd = int(uint32_t(events[i].data.u64));
+      const uint32_t serial = uint32_t(events[i].data.u64 >> 32);
+      if (serial == kWakeSerial) {
+        uint64_t count;
+        (void)!::read(wake_, &count, sizeof count);
+        takeFinished();
+      } else if (serial >= kListenerSerial) {
+        if (!stopBegun_ && !backingOff_) acceptOn(int(serial - kListenerSerial));
+      } else if (Connection* c = find(fd, serial)) {
+        if (c->state == Connection::State::Writing)
+          continueWrite(*c);
+        else
+          readFrom(fd, serial);
       }
     }
-    std::erase_if(lingering, [](const auto& l) { return l.first < 0; });
-    if (backingOff) continue;
+    expire(steady_clock::now());
+  }
+}
 
-    for (int role = 0; role < 3; ++role) {
-      if (!(fds[1 + role].revents & POLLIN)) continue;
-      sockaddr_in peer{};
-      socklen_t len = sizeof peer;
-      int fd = ::accept4(listeners_[role], reinterpret_cast<sockaddr*>(&peer), &len,
-                         SOCK_NONBLOCK | SOCK_CLOEXEC);
-      if (fd < 0) {
-        if (acceptStarved(errno)) {
-          // Out of descriptors: the pending connection stays in the backlog; try again later
-          // instead of waking up for it at once.
-          ++acceptFailures_;
-          backoffUntil = steady_clock::now() + milliseconds(config_.acceptBackoffMs);
-          break;
-        }
-        continue;
+DeliveryService::Connection* DeliveryService::find(int fd, uint32_t serial) {
+  if (fd < 0 || size_t(fd) >= connections_.size()) return nullptr;
+  Connection* c = connections_[size_t(fd)].get();
+  return c && c->serial == serial ? c : nullptr;
+}
+
+void DeliveryService::armListeners(bool on) {
+  backingOff_ = !on;
+  for (int role = 0; role < 3; ++role) {
+    if (listeners_[role] < 0) continue;
+    epoll_event ev{};
+    ev.events = on ? uint32_t(EPOLLIN) : 0u;
+    ev.data.u64 = tag(listeners_[role], kListenerSerial + uint32_t(role));
+    epoll_ctl(epoll_, EPOLL_CTL_MOD, listeners_[role], &ev);
+  }
+}
+
+void DeliveryService::acceptOn(int role) {
+  for (int i = 0; i < 64; ++i) {
+    sockaddr_in peer{};
+    socklen_t len = sizeof peer;
+    int fd = ::accept4(listeners_[role], reinterpret_cast<sockaddr*>(&peer), &len,
+                       SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd < 0) {
+      if (acceptStarved(errno)) {
+        // Out of descriptors: the pending connections stay in the backlog; try again later
+        // instead of waking up for them at once.
+        ++acceptFailures_;
+        backoffUntil_ = steady_clock::now() + milliseconds(config_.acceptBackoffMs);
+        armListeners(false);
+        return;
       }
-      uint32_t address = peer.sin_family == AF_INET ? ntohl(peer.sin_addr.s_addr) : 0;
+      if (errno == EINTR || errno == ECONNABORTED) continue;
+      return;  // EAGAIN: the backlog is empty
+    }
+    const uint32_t address = peer.sin_family == AF_INET ? ntohl(peer.sin_addr.s_addr) : 0;
+    auto c = std::make_unique<Connection>();
+    c->fd = fd;
+    c->serial = nextSerial_;
+    nextSerial_ = nextSerial_ + 1 >= kListenerSerial ? 1 : nextSerial_ + 1;
+    c->peer = address;
+    c->role = role;
+    c->expected = kFirstCommand[role];
+    epoll_event ev{};
+    ev.events = kConnectionEvents;
+    ev.data.u64 = tag(fd, c->serial);
+    if (epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &ev) != 0) {
+      ::close(fd);
+      continue;
+    }
+    if (size_t(fd) >= connections_.size()) connections_.resize(size_t(fd) + 64);
+    Connection& conn = *c;
+    connections_[size_t(fd)] = std::move(c);
+    ++open_;
+    int& fromPeer = perPeer_[address];
+    if (active_.load() >= config_.maxConnections || fromPeer >= config_.maxConnectionsPerPeer) {
+      if (fromPeer == 0) perPeer_.erase(address);
+      conn.counted = false;
+      refuse(conn, kFirstCommand[role], Status::Busy);
+      continue;
+    }
+    ++fromPeer;
+    ++active_;
+    auto now = steady_clock::now();
+    firstBytesDue_.push_back(
+        {now + milliseconds(std::min(config_.firstBytesTimeoutMs, config_.connectionTimeoutMs)), fd,
+         conn.serial});
+    connectionDue_.push_back({now + milliseconds(config_.connectionTimeoutMs), fd, conn.serial});
+  }
+}
+
+// Reads what has arrived (the descriptor is edge-triggered: until a short read) and serves every
+// request that is complete.
+void DeliveryService::readFrom(int fd, uint32_t serial) {
+  using State = Connection::State;
+  for (;;) {
+    Connection* c = find(fd, serial);
+    if (!c) return;
+    if (c->state == State::Lingering) {
+      uint8_t sink[512];
+      ssize_t r = ::recv(fd, sink, sizeof sink, 0);
+      if (r < 0 && errno == EINTR) continue;
+      if (r == 0 || (r < 0 && errno != EAGAIN)) return closeConnection(*c);
+      if (r < ssize_t(sizeof sink)) return;
+      continue;
+    }
+    if (c->state != State::Head && c->state != State::Body) return;
+    const size_t want = c->state == State::Head ? 8 : c->length;
+    const size_t room = std::max<size_t>(want > c->have ? want - c->have : 0, 512);
+    if (c->in.size() < c->have + room) c->in.resize(c->have + room);
+    ssize_t r = ::recv(fd, c->in.data() + c->have, room, 0);
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0 && errno == EAGAIN) return;
+    if (r <= 0) return closeConnection(*c);  // the peer left (or the socket failed)
+    c->have += size_t(r);
+    process(fd, serial);
+    if (size_t(r) < room) return;
+  }
+}
+
+void DeliveryService::process(int fd, uint32_t serial) {
+  using State = Connection::State;
+  for (;;) {
+    Connection* p = find(fd, serial);
+    if (!p || (p->state != State::Head && p->state != State::Body)) return;
+    Connection& c = *p;
+    if (c.state == State::Head) {
+      if (c.have < 8) return;
+      c.length = loadBe32(c.in.data());
+      c.command = loadBe32(c.in.data() + 4);
+      // A request's first words arrived: from now on only the whole connection's deadline holds.
+      c.started = true;
+      if (auto refusal = checkHead(c)) return refuse(c, refusal->first, refusal->second);
+      if (c.command == svc::kMessageUpload) c.finishing = true;
+      c.state = State::Body;
+    }
+    if (c.have < c.length) return;
+    if (!quick_) {
+      // Every look-up is a round trip to the database: the request is a worker's.
+      std::vector<uint8_t> body(c.in.begin() + 8, c.in.begin() + c.length);
+      std::memmove(c.in.data(), c.in.data() + c.length, c.have - c.length);
+      c.have -= c.length;
+      return handOff(c, [this, command = c.command, length = c.length, body = std::move(body)] {
+        return inWorker(command, length, body);
+      });
+    }
+    Answer a = handle(c, std::span<const uint8_t>(c.in.data() + 8, c.length - 8));
+    // The bytes of this request are done with; what follows them is the next request's.
+    std::memmove(c.in.data(), c.in.data() + c.length, c.have - c.length);
+    c.have -= c.length;
+    if (a.then == Then::HandOff) return handOff(c, std::move(a.work));
+    if (a.then == Then::Commit) {
+      c.state = Connection::State::Working;
+      bool wake;
       {
-        std::lock_guard lock(doneMutex_);
-        bool full = active_.load() >= config_.maxConnections ||
-                    perPeer_[address] >= config_.maxConnectionsPerPeer;
-        if (perPeer_[address] == 0 && full) perPeer_.erase(address);
-        if (!full) {
-          ++active_;
-          ++perPeer_[address];
-        } else {
-          refuseAtAccept(role, fd, lingering);
-          continue;
-        }
+        std::lock_guard lock(uploadMutex_);
+        uploads_.push_back({c.fd, c.serial, std::move(a.user), std::move(a.packet)});
+        wake = std::exchange(committerIdle_, false);
       }
-      admit(role, fd, address);
-    }
-  }
-  for (auto& [fd, until] : lingering) ::close(fd);
-}
-
-void DeliveryService::refuseAtAccept(
-    int role, int fd, std::vector<std::pair<int, steady_clock::time_point>>& lingering) {
-  auto reply = svc::statusReply(kFirstCommand[role], int32_t(Status::Busy));
-  (void)!::send(fd, reply.data(), reply.size(), MSG_NOSIGNAL);
-  ::shutdown(fd, SHUT_WR);
-  if (lingering.size() >= kMaxLingering) {
-    ::close(fd);
-    return;
-  }
-  lingering.emplace_back(fd, steady_clock::now() + kLingerTime);
-}
-
-void DeliveryService::admit(int role, int fd, uint32_t peer) {
-  int one = 1;
-  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-  auto release = [this, peer] {
-    std::lock_guard lock(doneMutex_);
-    --active_;
-    if (--perPeer_[peer] <= 0) perPeer_.erase(peer);
-    done_.notify_all();
-  };
-  try {
-    std::thread([this, role, fd, release] {
-      serve(Role(role), fd);
-      release();
-    }).detach();
-  } catch (const std::system_error&) {
-    ::close(fd);
-    release();
-  }
-}
-
-void DeliveryService::serve(Role role, int fd) {
-  Connection c(fd, stopPipe_[0], config_);
-  uint32_t expected = kFirstCommand[role];
-  // The send server answers a ticket query and then the upload on the same connection.
-  for (int request = 0; request < 2; ++request) {
-    auto length = c.word();
-    auto command = length ? c.word() : std::nullopt;
-    if (!command) {
-      // Tell a peer that is still there why it is being closed.
-      auto f = c.failure();
-      if (f == Connection::Failure::TimedOut || f == Connection::Failure::Stopped) {
-        auto s = f == Connection::Failure::TimedOut ? Status::TimedOut : Status::ShuttingDown;
-        auto reply = svc::statusReply(expected, int32_t(s));
-        (void)!::send(fd, reply.data(), reply.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-        ::shutdown(fd, SHUT_WR);
-      }
+      if (wake) uploadReady_.notify_one();
       return;
     }
-    c.started();
-    bool keep = false;
-    if (role == Region && *command == svc::kRegionQuery)
-      keep = region(c, *length);
-    else if (role == Auth && *command == svc::kAuthenticate)
-      keep = authenticate(c, *length);
-    else if (role == Send && *command == svc::kTicketQuery)
-      keep = ticket(c, *length);
-    else if (role == Send && *command == svc::kMessageUpload)
-      keep = upload(c, *length);
-    else
-      c.refuse(*command, Status::BadRequest);
-    if (!keep || role != Send) return;
-    expected = svc::kMessageUpload;
+    respond(c, std::move(a.reply), a.then);
   }
 }
+
+std::optional<std::pair<uint32_t, Status>> DeliveryService::checkHead(const Connection& c) const {
+  constexpr uint32_t kUploadHead = 28;
+  const uint32_t length = c.length;
+  switch (c.command) {
+    case svc::kRegionQuery:
+      if (c.role != Region) break;
+      if (length != 28) return std::pair{svc::kRegionQuery, Status::BadRequest};
+      return std::nullopt;
+    case svc::kAuthenticate:
+      if (c.role != Auth) break;
+      // 32 bytes of head, then a blob of 4 + 8 to 4 + 24 bytes (a user id of 1 to 19 bytes).
+      if (length < 32 + 12 || length > 32 + 28)
+        return std::pair{svc::kAuthenticate, Status::BadRequest};
+      return std::nullopt;
+    case svc::kTicketQuery:
+      if (c.role != Send) break;
+      if (length != 28) return std::pair{svc::kTicketQuery, Status::BadRequest};
+      return std::nullopt;
+    case svc::kMessageUpload:
+      if (c.role != Send) break;
+      if (length < kUploadHead + svc::headerPartSize(0))
+        return std::pair{svc::kMessageUpload, Status::BadRequest};
+      if (length - kUploadHead > config_.maxPacketBytes)
+        return std::pair{svc::kMessageUpload, Status::PacketTooLarge};
+      return std::nullopt;
+    default:
+      break;
+  }
+  return std::pair{c.command, Status::BadRequest};
+}
+
+void DeliveryService::respond(Connection& c, std::vector<uint8_t> reply, Then then) {
+  ssize_t r = ::send(c.fd, reply.data(), reply.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+  if (r == ssize_t(reply.size())) return afterReply(c, then);
+  if (r < 0 && errno != EAGAIN && errno != EINTR) return closeConnection(c);
+  c.out = std::move(reply);
+  c.sent = r > 0 ? size_t(r) : 0;
+  c.after = then;
+  c.state = Connection::State::Writing;
+  writeDue_.push_back(
+      {steady_clock::now() + milliseconds(config_.connectionTimeoutMs), c.fd, c.serial});
+  epoll_event ev{};
+  ev.events = kConnectionEvents | EPOLLOUT;
+  ev.data.u64 = tag(c.fd, c.serial);
+  epoll_ctl(epoll_, EPOLL_CTL_MOD, c.fd, &ev);
+}
+
+void DeliveryService::continueWrite(Connection& c) {
+  while (c.sent < c.out.size()) {
+    ssize_t r =
+        ::send(c.fd, c.out.data() + c.sent, c.out.size() - c.sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0 && errno == EAGAIN) return;
+    if (r < 0) return closeConnection(c);
+    c.sent += size_t(r);
+  }
+  epoll_event ev{};
+  ev.events = kConnectionEvents;
+  ev.data.u64 = tag(c.fd, c.serial);
+  epoll_ctl(epoll_, EPOLL_CTL_MOD, c.fd, &ev);
+  c.out.clear();
+  const int fd = c.fd;
+  const uint32_t serial = c.serial;
+  afterReply(c, c.after);
+  // Input that came while the reply waited was not read (edge-triggered): read it now.
+  if (Connection* next = find(fd, serial); next && next->state == Connection::State::Head)
+    readFrom(fd, serial);
+}
+
+void DeliveryService::afterReply(Connection& c, Then then) {
+  if (then == Then::Refuse) {
+    ::shutdown(c.fd, SHUT_WR);
+    return linger(c);
+  }
+  // The send server answers a ticket query and then the upload on the same connection.
+  if (then != Then::Next || c.role != Send || c.request >= 1) return closeConnection(c);
+  ++c.request;
+  c.expected = svc::kMessageUpload;
+  c.state = Connection::State::Head;
+  if (stopBegun_) refuse(c, c.expected, Status::ShuttingDown);
+}
+
+void DeliveryService::refuse(Connection& c, uint32_t command, Status status) {
+  respond(c, svc::statusReply(command, int32_t(status)), Then::Refuse);
+}
+
+// A refused connection gives up its place at once; its peer's request is drained for a while so
+// that the close does not reset the connection before the status is read. When the service
+// stops, or too many linger already, it is closed at once.
+void DeliveryService::linger(Connection& c) {
+  if (c.counted) {
+    c.counted = false;
+    --active_;
+    if (--perPeer_[c.peer] <= 0) perPeer_.erase(c.peer);
+  }
+  if (stopBegun_ || lingering_ >= kMaxLingering) return closeConnection(c);
+  c.state = Connection::State::Lingering;
+  c.in = {};
+  c.have = 0;
+  ++lingering_;
+  lingerDue_.push_back({steady_clock::now() + kLingerTime, c.fd, c.serial});
+  // What the peer sent before the refusal is drained now (edge-triggered).
+  readFrom(c.fd, c.serial);
+}
+
+void DeliveryService::closeConnection(Connection& c) {
+  if (c.counted) {
+    --active_;
+    if (--perPeer_[c.peer] <= 0) perPeer_.erase(c.peer);
+  }
+  if (c.state == Connection::State::Lingering) --lingering_;
+  const int fd = c.fd;
+  ::close(fd);  // also leaves the epoll set
+  connections_[size_t(fd)].reset();
+  --open_;
+}
+
+// Stop: no new connections, refused ones are closed, and every connection that has not begun
+// an upload is told the service is stopping (after what it sent already has been read, so a
+// request sent before the stop is still answered).
+void DeliveryService::beginStop() {
+  using State = Connection::State;
+  stopBegun_ = true;
+  for (int& fd : listeners_)
+    if (fd >= 0) ::close(std::exchange(fd, -1));
+  std::vector<std::pair<int, uint32_t>> all;
+  for (auto& c : connections_)
+    if (c) all.emplace_back(c->fd, c->serial);
+  for (auto [fd, serial] : all) {
+    Connection* c = find(fd, serial);
+    if (!c) continue;
+    if (c->state == State::Lingering) {
+      closeConnection(*c);
+      continue;
+    }
+    if (c->state == State::Head || c->state == State::Body) readFrom(fd, serial);
+    c = find(fd, serial);
+    if (!c || c->finishing) continue;
+    if (c->state == State::Head)
+      refuse(*c, c->expected, Status::ShuttingDown);
+    else if (c->state == State::Body)
+      closeConnection(*c);
+  }
+}
+
+void DeliveryService::expire(steady_clock::time_point now) {
+  using State = Connection::State;
+  auto due = [now](std::deque<Due>& q) -> std::optional<Due> {
+    if (q.empty() || q.front().at > now) return std::nullopt;
+    Due d = q.front();
+    q.pop_front();
+    return d;
+  };
+  while (auto d = due(firstBytesDue_)) {
+    Connection* c = find(d->fd, d->serial);
+    if (c && !c->started && c->state == State::Head) refuse(*c, c->expected, Status::TimedOut);
+  }
+  while (auto d = due(connectionDue_)) {
+    Connection* c = find(d->fd, d->serial);
+    if (!c) continue;
+    // Before a request's head the peer is told why; in the middle of one it is just closed.
+    if (c->state == State::Head)
+      refuse(*c, c->expected, Status::TimedOut);
+    else if (c->state == State::Body || c->state == State::Writing)
+      closeConnection(*c);
+  }
+  while (auto d = due(writeDue_)) {
+    Connection* c = find(d->fd, d->serial);
+    if (c && c->state == State::Writing) closeConnection(*c);
+  }
+  while (auto d = due(lingerDue_)) {
+    Connection* c = find(d->fd, d->serial);
+    if (c && c->state == State::Lingering) closeConnection(*c);
+  }
+}
+
+int DeliveryService::nextTimeoutMs(steady_clock::time_point now) {
+  using State = Connection::State;
+  // Entries whose connection moved on are dropped first, so that they wake nobody.
+  auto prune = [this](std::deque<Due>& q, auto stale) {
+    while (!q.empty()) {
+      Connection* c = find(q.front().fd, q.front().serial);
+      if (c && !stale(*c)) break;
+      q.pop_front();
+    }
+  };
+  prune(firstBytesDue_, [](Connection& c) { return c.started || c.state != State::Head; });
+  prune(connectionDue_,
+        [](Connection& c) { return c.state == State::Working || c.state == State::Lingering; });
+  prune(writeDue_, [](Connection& c) { return c.state != State::Writing; });
+  prune(lingerDue_, [](Connection& c) { return c.state != State::Lingering; });
+  auto nearest = steady_clock::time_point::max();
+  for (auto* q : {&firstBytesDue_, &connectionDue_, &writeDue_, &lingerDue_})
+    if (!q->empty()) nearest = std::min(nearest, q->front().at);
+  if (backingOff_) nearest = std::min(nearest, backoffUntil_);
+  if (nearest == steady_clock::time_point::max()) return -1;
+  auto ms = duration_cast<milliseconds>(nearest - now).count();
+  return int(std::clamp<int64_t>(ms + 1, 0, 60000));
+}
+
+// --- Hand-offs to the worker threads -------------------------------------------------------
+
+void DeliveryService::handOff(Connection& c, std::function<Outcome()> work) {
+  c.state = Connection::State::Working;
+  std::unique_lock lock(jobMutex_);
+  jobs_.push_back({c.fd, c.serial, std::move(work)});
+  if (jobs_.size() > size_t(idleWorkers_) && workers_.size() < kMaxWorkers) {
+    try {
+      workers_.emplace_back([this] { workerLoop(); });
+    } catch (const std::system_error&) {
+      if (workers_.empty()) {
+        // No thread at all: do the work here rather than never.
+        Job job = std::move(jobs_.back());
+        jobs_.pop_back();
+        lock.unlock();
+        std::vector<Finished> done;
+        done.push_back({job.fd, job.serial, job.work()});
+        post(std::move(done));
+        return;
+      }
+    }
+  }
+  lock.unlock();
+  jobReady_.notify_one();
+}
+
+void DeliveryService::workerLoop() {
+  std::unique_lock lock(jobMutex_);
+  for (;;) {
+    ++idleWorkers_;
+    jobReady_.wait(lock, [this] { return workersStop_ || !jobs_.empty(); });
+    --idleWorkers_;
+    if (jobs_.empty()) return;  // stopping, and nothing left
+    Job job = std::move(jobs_.front());
+    jobs_.pop_front();
+    lock.unlock();
+    Outcome o = job.work();
+    std::vector<Finished> done;
+    done.push_back({job.fd, job.serial, std::move(o)});
+    post(std::move(done));
+    lock.lock();
+  }
+}
+
+void DeliveryService::post(std::vector<Finished> done) {
+  bool first;
+  {
+    std::lock_guard lock(finishedMutex_);
+    first = finished_.empty();
+    for (auto& f : done) finished_.push_back(std::move(f));
+  }
+  // One wake-up for every answer that comes before the loop takes them.
+  if (first) {
+    uint64_t one = 1;
+    (void)!::write(wake_, &one, sizeof one);
+  }
+}
+
+// Takes every upload that is waiting, decodes them and commits the good ones in one call; the
+// loop is told of them all at once when the commit is durable.
+void DeliveryService::commitLoop() {
+  std::vector<Upload> batch;
+  for (;;) {
+    {
+      std::unique_lock lock(uploadMutex_);
+      committerIdle_ = uploads_.empty();
+      uploadReady_.wait(lock, [this] { return committerStop_ || !uploads_.empty(); });
+      committerIdle_ = false;
+      if (uploads_.empty()) return;  // stopping, and nothing left
+      batch.clear();
+      batch.swap(uploads_);
+    }
+    std::vector<svc::PacketDecode> decoded;
+    decoded.reserve(batch.size());
+    std::vector<Store::NewMessage> rows;
+    std::vector<size_t> rowOf(batch.size(), SIZE_MAX);
+    for (size_t i = 0; i < batch.size(); ++i) {
+      decoded.push_back(svc::decodeMessagePacket(batch[i].packet));
+      if (!decoded.back().packet) continue;
+      rowOf[i] = rows.size();
+      rows.push_back({&batch[i].user, &*decoded.back().packet, batch[i].packet});
+    }
+    std::vector<int64_t> ids;
+    if (!rows.empty()) ids = store_.storeMessages(rows);
+    std::vector<Finished> done;
+    done.reserve(batch.size());
+    for (size_t i = 0; i < batch.size(); ++i) {
+      Status s = rowOf[i] == SIZE_MAX ? Status::BadPacket
+                 : ids[rowOf[i]] == 0 ? Status::StoreFailed
+                                      : Status::Ok;
+      done.push_back({batch[i].fd,
+                      batch[i].serial,
+                      {svc::statusReply(svc::kMessageUpload, int32_t(s)),
+                       s != Status::Ok ? Then::Refuse : Then::Close}});
+    }
+    post(std::move(done));
+  }
+}
+
+void DeliveryService::takeFinished() {
+  std::vector<Finished> done;
+  {
+    std::lock_guard lock(finishedMutex_);
+    done.swap(finished_);
+  }
+  for (auto& f : done) {
+    Connection* c = find(f.fd, f.serial);
+    if (!c || c->state != Connection::State::Working) continue;
+    respond(*c, std::move(f.outcome.reply), f.outcome.then);
+    // Input that came while the worker had the request was not read (edge-triggered).
+    if (Connection* next = find(f.fd, f.serial); next && next->state == Connection::State::Head)
+      readFrom(f.fd, f.serial);
+  }
+}
+
+// --- Requests ------------------------------------------------------------------------------
 
 namespace {
 std::string userIdField(std::span<const uint8_t> field) {
@@ -449,17 +783,58 @@ std::string userIdField(std::span<const uint8_t> field) {
 }
 }  // namespace
 
-bool DeliveryService::region(Connection& c, uint32_t length) {
-  if (length != 28) return c.refuse(svc::kRegionQuery, Status::BadRequest);
-  uint8_t id[svc::kUserIdWidth];
-  if (!c.read(id, sizeof id)) return false;
-  std::string user = userIdField(id);
-  if (!store_.accountKey(user)) return c.refuse(svc::kRegionQuery, Status::UnknownUser);
-  svc::RegionInfo info{{config_.advertiseHost, ports_[Auth]},
-                       sendServerFor(user),
-                       {config_.spareHost, config_.sparePort}};
-  c.write(svc::regionReply(0, info));
-  return false;
+DeliveryService::Answer DeliveryService::handle(Connection& c, std::span<const uint8_t> body) {
+  switch (c.command) {
+    case svc::kRegionQuery:
+      return region(body);
+    case svc::kAuthenticate:
+      return authenticate(c.length, body);
+    case svc::kTicketQuery:
+      return ticket(body);
+    default:
+      return upload(body);
+  }
+}
+
+DeliveryService::Outcome DeliveryService::inWorker(uint32_t command, uint32_t length,
+                                                   const std::vector<uint8_t>& body) {
+  if (command == svc::kMessageUpload) {
+    auto refuse = [](Status s) {
+      return Outcome{svc::statusReply(svc::kMessageUpload, int32_t(s)), Then::Refuse};
+    };
+    auto user = redeemTicket(std::string(body.begin(), body.begin() + svc::kTicketWidth));
+    if (!user) return refuse(Status::BadTicket);
+    auto packet = std::span(body).subspan(svc::kTicketWidth);
+    auto decoded = svc::decodeMessagePacket(packet);
+    if (!decoded.packet) return refuse(Status::BadPacket);
+    if (store_.storeMessage(*user, *decoded.packet, packet) == 0)
+      return refuse(Status::StoreFailed);
+    return {svc::statusReply(svc::kMessageUpload, 0), Then::Close};
+  }
+  Answer a = command == svc::kRegionQuery    ? region(body)
+             : command == svc::kAuthenticate ? authenticate(length, body)
+                                             : ticket(body);
+  if (a.then == Then::HandOff) return a.work();
+  return {std::move(a.reply), a.then};
+}
+
+DeliveryService::Answer DeliveryService::refused(uint32_t command, Status s) {
+  return {svc::statusReply(command, int32_t(s)), Then::Refuse, {}};
+}
+
+DeliveryService::Answer DeliveryService::region(std::span<const uint8_t> body) {
+  std::string user = userIdField(body);
+  if (!store_.accountKey(user)) return refused(svc::kRegionQuery, Status::UnknownUser);
+  auto reply = [this, user] {
+    svc::RegionInfo info{{config_.advertiseHost, ports_[Auth]},
+                         sendServerFor(user),
+                         {config_.spareHost, config_.sparePort}};
+    return svc::regionReply(0, info);
+  };
+  // Choosing among several send servers probes them, which may take a while.
+  if (config_.sendServers.size() > 1)
+    return {{}, Then::HandOff, [reply] { return Outcome{reply(), Then::Close}; }};
+  return {reply(), Then::Close, {}};
 }
 
 namespace {
@@ -499,55 +874,40 @@ svc::Endpoint DeliveryService::sendServerFor(const std::string& user) {
   return config_.sendServers[first];
 }
 
-bool DeliveryService::authenticate(Connection& c, uint32_t length) {
-  // 32 bytes of head, then a blob of 4 + 8 to 4 + 24 bytes (a user id of 1 to 19 bytes).
-  if (length < 32 + 12 || length > 32 + 28) return c.refuse(svc::kAuthenticate, Status::BadRequest);
-  std::vector<uint8_t> body(length - 8);
-  if (!c.read(body.data(), body.size())) return false;
+DeliveryService::Answer DeliveryService::authenticate(uint32_t length,
+                                                      std::span<const uint8_t> body) {
   std::string user = userIdField(body);
   uint32_t n = loadBe32(&body[svc::kUserIdWidth]);
-  if (n != length - 32) return c.refuse(svc::kAuthenticate, Status::BadRequest);
+  if (n != length - 32) return refused(svc::kAuthenticate, Status::BadRequest);
   auto key = store_.accountKey(user);
-  if (!key) return c.refuse(svc::kAuthenticate, Status::UnknownUser);
-  auto claimed = svc::openCredentialBlob(std::span(body).subspan(24), SessionCipher::fromKey(*key));
-  if (!claimed || *claimed != user) return c.refuse(svc::kAuthenticate, Status::AuthFailed);
-  c.write(svc::statusReply(svc::kAuthenticate, 0));
-  return false;
+  if (!key) return refused(svc::kAuthenticate, Status::UnknownUser);
+  auto claimed = svc::openCredentialBlob(body.subspan(24), SessionCipher::fromKey(*key));
+  if (!claimed || *claimed != user) return refused(svc::kAuthenticate, Status::AuthFailed);
+  return {svc::statusReply(svc::kAuthenticate, 0), Then::Close, {}};
 }
 
-bool DeliveryService::ticket(Connection& c, uint32_t length) {
-  if (length != 28) return c.refuse(svc::kTicketQuery, Status::BadRequest);
-  uint8_t id[svc::kUserIdWidth];
-  if (!c.read(id, sizeof id)) return false;
-  std::string user = userIdField(id);
+DeliveryService::Answer DeliveryService::ticket(std::span<const uint8_t> body) {
+  std::string user = userIdField(body);
   auto key = store_.accountKey(user);
-  if (!key) return c.refuse(svc::kTicketQuery, Status::UnknownUser);
+  if (!key) return refused(svc::kTicketQuery, Status::UnknownUser);
   std::string t = issueTicket(user);
-  if (t.empty()) return c.refuse(svc::kTicketQuery, Status::StoreFailed);
-  auto reply = svc::ticketReply(0, std::span(reinterpret_cast<const uint8_t*>(t.data()), t.size()),
-                                SessionCipher::fromKey(*key));
-  return c.write(reply);
+  if (t.empty()) return refused(svc::kTicketQuery, Status::StoreFailed);
+  return {svc::ticketReply(0, std::span(reinterpret_cast<const uint8_t*>(t.data()), t.size()),
+                           SessionCipher::fromKey(*key)),
+          Then::Next,
+          {}};
 }
 
-bool DeliveryService::upload(Connection& c, uint32_t length) {
-  constexpr uint32_t kHead = 28;
-  c.finishEvenWhenStopping();
-  if (length < kHead + svc::headerPartSize(0))
-    return c.refuse(svc::kMessageUpload, Status::BadRequest);
-  if (length - kHead > config_.maxPacketBytes)
-    return c.refuse(svc::kMessageUpload, Status::PacketTooLarge);
-  std::string t(svc::kTicketWidth, '\0');
-  if (!c.read(t.data(), t.size())) return false;
-  std::vector<uint8_t> packet(length - kHead);
-  if (!c.read(packet.data(), packet.size())) return false;
+DeliveryService::Answer DeliveryService::upload(std::span<const uint8_t> body) {
+  std::string t(reinterpret_cast<const char*>(body.data()), svc::kTicketWidth);
   auto user = redeemTicket(t);
-  if (!user) return c.refuse(svc::kMessageUpload, Status::BadTicket);
-  auto decoded = svc::decodeMessagePacket(packet);
-  if (!decoded.packet) return c.refuse(svc::kMessageUpload, Status::BadPacket);
-  if (store_.storeMessage(*user, *decoded.packet, packet) == 0)
-    return c.refuse(svc::kMessageUpload, Status::StoreFailed);
-  c.write(svc::statusReply(svc::kMessageUpload, 0));
-  return false;
+  if (!user) return refused(svc::kMessageUpload, Status::BadTicket);
+  // Decoding and the durable commit are the committer's: the reply goes out once the row is on
+  // disk.
+  Answer a{{}, Then::Commit, {}};
+  a.user = std::move(*user);
+  a.packet.assign(body.begin() + svc::kTicketWidth, body.end());
+  return a;
 }
 
 std::string DeliveryService::issueTicket(const std::string& user) {

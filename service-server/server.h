@@ -1,9 +1,12 @@
 #pragma once
 // handvane-service's three TCP listeners: the region server (RegionQuery), the authentication
-// server (Authenticate) and the send server (TicketQuery, then MessageUpload). Each accepted
-// connection is served by its own thread with a deadline for the whole connection and a shorter
-// one for the first bytes of its first request; a request that breaks the protocol gets a
-// non-zero status and its connection is closed, without touching any other client.
+// server (Authenticate) and the send server (TicketQuery, then MessageUpload). One event-loop
+// thread (epoll) accepts, reads and answers every connection; what may block (an upload's
+// durable commit, a probe of the configured send servers) goes to a small pool of worker
+// threads, whose answers the loop sends. Each connection has a deadline for the whole
+// connection and a shorter one for the first bytes of its first request; a request that breaks
+// the protocol gets a non-zero status and its connection is closed, without touching any other
+// client.
 //
 // Hostile clients are kept in bounds: a connection cap for all peers and one per peer address;
 // a connection that is refused, times out or meets a stop gets a status reply naming why before
@@ -16,7 +19,10 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
+#include <optional>
+#include <span>
 #include <string>
 #include <thread>
 #include <unordered_map>
@@ -99,23 +105,86 @@ class DeliveryService {
 
  private:
   enum Role { Region = 0, Auth = 1, Send = 2 };
-  class Connection;
+  struct Connection;
   struct Ticket {
     std::string user;
     std::chrono::steady_clock::time_point expires;
   };
+  // What follows a request's reply.
+  enum class Then {
+    Next,     // the next request on this connection (or the close after the last one)
+    Close,    // the reply ends the connection
+    Refuse,   // a status naming why, then the close
+    HandOff,  // a worker thread makes the reply
+    Commit,   // an upload for the committer thread; the reply once it is on disk
+  };
+  // A worker's result: the reply and what follows it.
+  struct Outcome {
+    std::vector<uint8_t> reply;
+    Then then = Then::Close;
+  };
+  struct Answer {
+    Answer(std::vector<uint8_t> r, Then t, std::function<Outcome()> w = {})
+        : reply(std::move(r)), then(t), work(std::move(w)) {}
+    std::vector<uint8_t> reply;
+    Then then = Then::Close;
+    std::function<Outcome()> work;  // for HandOff
+    std::string user;               // for Commit: the ticket's user and the packet
+    std::vector<uint8_t> packet;
+  };
+  // A timer entry: the connection (by descriptor and serial, which tells a reused descriptor).
+  struct Due {
+    std::chrono::steady_clock::time_point at;
+    int fd;
+    uint32_t serial;
+  };
+  struct Job {
+    int fd;
+    uint32_t serial;
+    std::function<Outcome()> work;
+  };
+  struct Upload {
+    int fd;
+    uint32_t serial;
+    std::string user;
+    std::vector<uint8_t> packet;
+  };
+  struct Finished {
+    int fd;
+    uint32_t serial;
+    Outcome outcome;
+  };
 
-  void acceptLoop();
-  void admit(int role, int fd, uint32_t peer);
-  void refuseAtAccept(
-      int role, int fd,
-      std::vector<std::pair<int, std::chrono::steady_clock::time_point>>& lingering);
-  void serve(Role role, int fd);
-  // Each returns false when the connection must be closed after the reply.
-  bool region(Connection& c, uint32_t length);
-  bool authenticate(Connection& c, uint32_t length);
-  bool ticket(Connection& c, uint32_t length);
-  bool upload(Connection& c, uint32_t length);
+  void loop();
+  void acceptOn(int role);
+  void armListeners(bool on);
+  void beginStop();
+  Connection* find(int fd, uint32_t serial);
+  void readFrom(int fd, uint32_t serial);
+  void process(int fd, uint32_t serial);
+  void respond(Connection& c, std::vector<uint8_t> reply, Then then);
+  void continueWrite(Connection& c);
+  void afterReply(Connection& c, Then then);
+  void refuse(Connection& c, uint32_t command, Status status);
+  void linger(Connection& c);
+  void closeConnection(Connection& c);
+  void handOff(Connection& c, std::function<Outcome()> work);
+  void takeFinished();
+  void expire(std::chrono::steady_clock::time_point now);
+  int nextTimeoutMs(std::chrono::steady_clock::time_point now);
+  void workerLoop();
+  void commitLoop();
+  void post(std::vector<Finished> done);
+  // The checks of a request's head (length and command): a refusal names the reply command.
+  std::optional<std::pair<uint32_t, Status>> checkHead(const Connection& c) const;
+  Answer handle(Connection& c, std::span<const uint8_t> body);
+  static Answer refused(uint32_t command, Status s);
+  // The whole request on a worker thread, for a store whose look-ups are round trips.
+  Outcome inWorker(uint32_t command, uint32_t length, const std::vector<uint8_t>& body);
+  Answer region(std::span<const uint8_t> body);
+  Answer authenticate(uint32_t length, std::span<const uint8_t> body);
+  Answer ticket(std::span<const uint8_t> body);
+  Answer upload(std::span<const uint8_t> body);
   svc::Endpoint sendServerFor(const std::string& user);
   std::string issueTicket(const std::string& user);
   std::optional<std::string> redeemTicket(const std::string& ticket);
@@ -123,18 +192,47 @@ class DeliveryService {
 
   ServiceConfig config_;
   Store& store_;
+  const bool quick_;  // the store answers look-ups at once: the loop asks it itself
   Clock clock_;
   int listeners_[3] = {-1, -1, -1};
   int ports_[3] = {0, 0, 0};
-  int wakePipe_[2] = {-1, -1};
-  // Readable once stop() began: every connection polls it.
-  int stopPipe_[2] = {-1, -1};
-  std::thread acceptor_;
+  int epoll_ = -1;
+  int wake_ = -1;  // eventfd: stop() and finished hand-offs
+  std::thread loopThread_;
+  std::atomic<bool> stopping_{false};
   std::atomic<int> active_{0};
   std::atomic<uint64_t> acceptFailures_{0};
-  std::mutex doneMutex_;
-  std::condition_variable done_;
-  std::map<uint32_t, int> perPeer_;  // guarded by doneMutex_
+
+  // Owned by the loop thread.
+  std::vector<std::unique_ptr<Connection>> connections_;  // by descriptor
+  size_t open_ = 0;                                       // entries of connections_
+  size_t lingering_ = 0;
+  uint32_t nextSerial_ = 1;
+  bool stopBegun_ = false;
+  bool backingOff_ = false;
+  std::chrono::steady_clock::time_point backoffUntil_{};
+  std::unordered_map<uint32_t, int> perPeer_;
+  // Deadlines; every entry of one queue has the same offset from its start, so each queue is in
+  // deadline order. Entries of connections that moved on are skipped when they come up.
+  std::deque<Due> firstBytesDue_, connectionDue_, writeDue_, lingerDue_;
+
+  // Worker threads, started as hand-offs wait, up to a bound.
+  std::mutex jobMutex_;
+  std::condition_variable jobReady_;
+  std::deque<Job> jobs_;
+  std::vector<std::thread> workers_;
+  int idleWorkers_ = 0;
+  bool workersStop_ = false;
+  // The committer: every upload that arrived while it was busy goes into its next commit.
+  std::thread committer_;
+  std::mutex uploadMutex_;
+  std::condition_variable uploadReady_;
+  std::vector<Upload> uploads_;
+  bool committerIdle_ = false;
+  bool committerStop_ = false;
+  std::mutex finishedMutex_;
+  std::vector<Finished> finished_;
+
   std::mutex ticketMutex_;
   std::unordered_map<std::string, Ticket> tickets_;
   // Tickets in the order of their deadlines (every ticket has the same lifetime, so the order

@@ -68,18 +68,21 @@ class SqliteStore final : public Store {
   explicit SqliteStore(sqlite3* db) : db_(db) {}
   ~SqliteStore() override;
   bool migrate(std::string& error);
+  bool openReader(const std::string& path);
 
   bool addAccount(const std::string& phone, const std::string& password) override;
   bool removeAccount(const std::string& phone) override;
   bool setPassword(const std::string& phone, const std::string& password) override;
   std::vector<std::string> accounts() override;
   std::optional<SessionCipher::Key> accountKey(const std::string& phone) override;
+  bool quickLookups() const override { return true; }
   std::vector<StoredMessage> messages(std::optional<int64_t> id = std::nullopt) override;
   std::vector<StoredMessage> messagesTo(const std::string& phone, int64_t afterId = 0) override;
   std::map<std::string, int64_t> recipients() override;
   std::vector<OutgoingSms> dueSms(int64_t nowMs, int limit) override;
   std::optional<int64_t> nextSmsAttempt() override;
   bool smsAccepted(int64_t id) override;
+  bool smsAcceptedAll(std::span<const int64_t> ids) override;
   bool smsRetry(int64_t id, int64_t nextAttemptMs, const std::string& error) override;
   bool smsReport(int64_t id, const std::string& key, int status, int64_t atSeconds) override;
   std::vector<OutgoingSms> smsOf(int64_t messageId) override;
@@ -94,6 +97,11 @@ class SqliteStore final : public Store {
                                     const char* order = "id");
   std::mutex mutex_;  // the connection
   sqlite3* db_;
+  // Account look-ups have a connection of their own, so that they never wait for a commit's
+  // flush (WAL readers do not block on the writer); its statement is prepared once.
+  std::mutex readMutex_;
+  sqlite3* readDb_ = nullptr;
+  sqlite3_stmt* keyQuery_ = nullptr;
 };
 
 }  // namespace
@@ -128,7 +136,22 @@ std::unique_ptr<Store> Store::open(const std::string& path, std::string& error) 
   sqlite3_busy_timeout(db, 5000);
   auto store = std::make_unique<SqliteStore>(db);
   if (!store->migrate(error)) return nullptr;
+  if (!store->openReader(path)) {
+    error = "cannot open the account reader";
+    return nullptr;
+  }
   return store;
+}
+
+bool SqliteStore::openReader(const std::string& path) {
+  if (sqlite3_open_v2(path.c_str(), &readDb_, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
+    return false;
+  sqlite3_busy_timeout(readDb_, 5000);
+  // Every commit of the writer invalidates this connection's page cache; mapped, the pages of
+  // the database file are read again without a system call each.
+  sqlite3_exec(readDb_, "PRAGMA mmap_size=268435456", nullptr, nullptr, nullptr);
+  return sqlite3_prepare_v3(readDb_, "SELECT key FROM accounts WHERE phone = ?", -1,
+                            SQLITE_PREPARE_PERSISTENT, &keyQuery_, nullptr) == SQLITE_OK;
 }
 
 // FULL: a commit is on disk (the WAL flushed) before it returns, so a stored message survives a
@@ -168,6 +191,8 @@ bool SqliteStore::migrate(std::string& error) {
 }
 
 SqliteStore::~SqliteStore() {
+  sqlite3_finalize(keyQuery_);
+  sqlite3_close(readDb_);
   sqlite3_close(db_);
 }
 
@@ -205,14 +230,16 @@ std::vector<std::string> SqliteStore::accounts() {
 }
 
 std::optional<SessionCipher::Key> SqliteStore::accountKey(const std::string& phone) {
-  std::lock_guard lock(mutex_);
-  Statement s(db_, "SELECT key FROM accounts WHERE phone = ?");
-  s.text(1, phone);
-  if (s.step() != SQLITE_ROW) return std::nullopt;
-  auto blob = s.columnBlob(0);
-  if (blob.size() != 8) return std::nullopt;
-  SessionCipher::Key key;
-  std::copy(blob.begin(), blob.end(), key.begin());
+  std::lock_guard lock(readMutex_);
+  sqlite3_bind_text(keyQuery_, 1, phone.data(), int(phone.size()), SQLITE_STATIC);
+  std::optional<SessionCipher::Key> key;
+  if (sqlite3_step(keyQuery_) == SQLITE_ROW && sqlite3_column_bytes(keyQuery_, 0) == 8) {
+    auto p = static_cast<const uint8_t*>(sqlite3_column_blob(keyQuery_, 0));
+    key.emplace();
+    std::copy(p, p + 8, key->begin());
+  }
+  sqlite3_reset(keyQuery_);
+  sqlite3_clear_bindings(keyQuery_);
   return key;
 }
 
@@ -234,12 +261,36 @@ std::string reportKey() {
 
 int64_t Store::storeMessage(const std::string& user, const svc::DecodedPacket& d,
                             std::span<const uint8_t> packet) {
-  PendingInsert me{&user, &d, packet, {}, 0, false};
-  if (outbound_) me.sms = outbound_(user, d);
-  for (auto& m : me.sms) m.key = reportKey();
+  NewMessage one{&user, &d, packet};
+  return storeMessages(std::span(&one, 1))[0];
+}
+
+std::vector<int64_t> Store::storeMessages(std::span<const NewMessage> messages) {
+  std::vector<PendingInsert> mine;
+  mine.reserve(messages.size());
+  for (const auto& m : messages) {
+    mine.push_back({m.user, m.decoded, m.packet, {}, 0, false});
+    if (outbound_) mine.back().sms = outbound_(*m.user, *m.decoded);
+    for (auto& sms : mine.back().sms) sms.key = reportKey();
+  }
+  commitTogether(mine);
+  std::vector<int64_t> ids;
+  bool queued = false;
+  for (const auto& p : mine) {
+    ids.push_back(p.id);
+    queued = queued || (p.id != 0 && !p.sms.empty());
+  }
+  if (queued && queued_) queued_();
+  return ids;
+}
+
+void Store::commitTogether(std::vector<PendingInsert>& mine) {
   std::unique_lock lock(commitMutex_);
-  pending_.push_back(&me);
-  while (!me.done) {
+  for (auto& p : mine) pending_.push_back(&p);
+  auto allDone = [&] {
+    return std::all_of(mine.begin(), mine.end(), [](const PendingInsert& p) { return p.done; });
+  };
+  while (!allDone()) {
     if (committing_) {
       committed_.wait(lock);
       continue;
@@ -254,9 +305,6 @@ int64_t Store::storeMessage(const std::string& user, const svc::DecodedPacket& d
     committing_ = false;
     committed_.notify_all();
   }
-  lock.unlock();
-  if (me.id != 0 && !me.sms.empty() && queued_) queued_();
-  return me.id;
 }
 
 // One transaction for the whole batch; each upload in a savepoint of its own, so that one that
@@ -273,8 +321,14 @@ void SqliteStore::commitBatch(std::vector<PendingInsert*>& batch) {
               " mclass, key) VALUES (?,?,?,?,?,?,?,?)");
   const int64_t now = int64_t(std::time(nullptr));
   for (auto* p : batch) {
-    const auto& d = *p->decoded;
     if (!exec("SAVEPOINT one")) continue;
+    if (p->change) {
+      p->id = p->change() ? 1 : 0;
+      exec(p->id ? "RELEASE one" : "ROLLBACK TO one");
+      if (!p->id) exec("RELEASE one");
+      continue;
+    }
+    const auto& d = *p->decoded;
     auto recipients = packList(d.recipients);
     auto texts = packList(d.texts);
     s.reset();
@@ -387,6 +441,26 @@ bool SqliteStore::smsAccepted(int64_t id) {
   return s.step() == SQLITE_DONE && sqlite3_changes(db_) == 1;
 }
 
+bool SqliteStore::smsAcceptedAll(std::span<const int64_t> ids) {
+  if (ids.empty()) return true;
+  std::lock_guard lock(mutex_);
+  if (!exec("BEGIN IMMEDIATE")) return false;
+  Statement s(db_,
+              "UPDATE gateway_queue SET accepted = 1, attempts = attempts + 1, last_error = ''"
+              " WHERE id = ?");
+  bool ok = true;
+  for (int64_t id : ids) {
+    s.reset();
+    s.integer(1, id);
+    ok = s.step() == SQLITE_DONE && sqlite3_changes(db_) == 1 && ok;
+  }
+  if (!exec("COMMIT")) {
+    exec("ROLLBACK");
+    return false;
+  }
+  return ok;
+}
+
 bool SqliteStore::smsRetry(int64_t id, int64_t nextAttemptMs, const std::string& error) {
   std::lock_guard lock(mutex_);
   Statement s(db_,
@@ -396,14 +470,23 @@ bool SqliteStore::smsRetry(int64_t id, int64_t nextAttemptMs, const std::string&
   return s.step() == SQLITE_DONE && sqlite3_changes(db_) == 1;
 }
 
+// Reports come in bursts from the gateway's many connections: they share the group commit of
+// the uploads, so that one flush records many.
 bool SqliteStore::smsReport(int64_t id, const std::string& key, int status, int64_t atSeconds) {
   if (key.empty()) return false;
-  std::lock_guard lock(mutex_);
-  Statement s(db_,
-              "UPDATE gateway_queue SET report_status = report_status | ?, report_at = ?"
-              " WHERE id = ? AND key = ?");
-  s.integer(1, status).integer(2, atSeconds).integer(3, id).text(4, key);
-  return s.step() == SQLITE_DONE && sqlite3_changes(db_) == 1;
+  bool found = false;
+  std::vector<PendingInsert> mine(1);
+  mine[0].change = [&] {
+    Statement s(db_,
+                "UPDATE gateway_queue SET report_status = report_status | ?, report_at = ?"
+                " WHERE id = ? AND key = ?");
+    s.integer(1, status).integer(2, atSeconds).integer(3, id).text(4, key);
+    if (s.step() != SQLITE_DONE) return false;
+    found = sqlite3_changes(db_) == 1;
+    return true;
+  };
+  commitTogether(mine);
+  return mine[0].id != 0 && found;
 }
 
 std::vector<StoredMessage> SqliteStore::messages(std::optional<int64_t> id) {

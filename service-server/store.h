@@ -67,6 +67,9 @@ class Store {
   virtual bool setPassword(const std::string& phone, const std::string& password) = 0;
   virtual std::vector<std::string> accounts() = 0;
   virtual std::optional<SessionCipher::Key> accountKey(const std::string& phone) = 0;
+  // True when account look-ups and tickets are answered from this machine in microseconds (an
+  // event loop may ask them itself); false when each is a round trip to a server.
+  virtual bool quickLookups() const { return false; }
   bool hasAccount(const std::string& phone) { return accountKey(phone).has_value(); }
 
   // The new message's id, or 0 when it could not be stored. Uploads that arrive together are
@@ -75,6 +78,15 @@ class Store {
   // the message are queued in the same transaction.
   int64_t storeMessage(const std::string& user, const svc::DecodedPacket& decoded,
                        std::span<const uint8_t> packet);
+  // Several messages at once, committed together (with whatever else is pending); the new ids in
+  // their order, 0 for each that could not be stored. For a caller that gathers uploads itself,
+  // so that one thread, not one per upload, waits for the flush.
+  struct NewMessage {
+    const std::string* user;
+    const svc::DecodedPacket* decoded;
+    std::span<const uint8_t> packet;
+  };
+  std::vector<int64_t> storeMessages(std::span<const NewMessage> messages);
   virtual std::vector<StoredMessage> messages(std::optional<int64_t> id = std::nullopt) = 0;
   // The messages with `phone` among their recipients, oldest first; only those after `afterId`.
   virtual std::vector<StoredMessage> messagesTo(const std::string& phone, int64_t afterId = 0) = 0;
@@ -93,6 +105,12 @@ class Store {
   virtual std::vector<OutgoingSms> dueSms(int64_t nowMs, int limit) = 0;
   virtual std::optional<int64_t> nextSmsAttempt() = 0;
   virtual bool smsAccepted(int64_t id) = 0;
+  // Several at once (a back-end may do them in one transaction); false when any failed.
+  virtual bool smsAcceptedAll(std::span<const int64_t> ids) {
+    bool ok = true;
+    for (int64_t id : ids) ok = smsAccepted(id) && ok;
+    return ok;
+  }
   virtual bool smsRetry(int64_t id, int64_t nextAttemptMs, const std::string& error) = 0;
   // A delivery report; false when the id and key do not name a queued short message.
   virtual bool smsReport(int64_t id, const std::string& key, int status, int64_t atSeconds) = 0;
@@ -122,7 +140,12 @@ class Store {
     std::vector<OutgoingSms> sms;
     int64_t id = 0;
     bool done = false;
+    // Instead of a message: a change the back-end runs in the batch's transaction (true: it
+    // succeeded; the entry's id is then 1).
+    std::function<bool()> change = {};
   };
+  // Queues the entries for the next group commit and returns when theirs is durable.
+  void commitTogether(std::vector<PendingInsert>& mine);
   // Inserts every upload of the batch (its message row and its queued short messages) and
   // makes them durable before it returns; sets the id of each one stored (0: it failed).
   virtual void commitBatch(std::vector<PendingInsert*>& batch) = 0;

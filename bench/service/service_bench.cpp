@@ -2,8 +2,13 @@
 // loopback; completed sends per second and the latency distribution from the call to the posted
 // result. Service alone: N raw clients doing ticket query and upload with prepared bytes, against
 // one service on SQLite, and against two send servers sharing a PostgreSQL database (a server
-// of the benchmark's own), the clients split evenly over them.
+// of the benchmark's own), the clients split evenly over them. Against SQLite also as N
+// connections kept in flight by one thread (epoll), which leaves more of the two cores to the
+// service than N threads with blocking sockets.
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <sys/epoll.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -210,6 +215,138 @@ void BM_ServiceAlone(benchmark::State& state) {
   runRawClients(state, {service().send});
 }
 BENCHMARK(BM_ServiceAlone)->Apply(concurrency);
+
+// The prepared upload packet: a header part, content size 200 (big-endian), 200 content bytes.
+std::vector<uint8_t> smallPacket() {
+  hv::MessageHeader h(1);
+  h.setServiceCode("WAP");
+  std::vector<uint8_t> packet(152 + 4 + 200, 0x42);
+  std::copy(h.bytes().begin(), h.bytes().end(), packet.begin());
+  hv::storeBe32(&packet[152], 200);
+  return packet;
+}
+
+// One exchange of the event-driven client: connect, ticket query, upload, reply.
+struct Exchange {
+  enum class Step { Connecting, Ticket, Reply } step = Step::Connecting;
+  int fd = -1;
+  Clock::time_point started;
+  uint8_t in[44];
+  size_t have = 0;
+};
+
+// N exchanges in flight from one thread until `total` have finished; false on a setup failure.
+bool runExchanges(int port, int inFlight, int total, const std::vector<uint8_t>& packet,
+                  std::vector<double>& latencies, int& failures) {
+  int ep = ::epoll_create1(EPOLL_CLOEXEC);
+  if (ep < 0) return false;
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(uint16_t(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const auto query = hv::svc::ticketQuery(kUser);
+  std::vector<Exchange> slots(static_cast<size_t>(inFlight));
+  int begun = 0, finished = 0;
+  auto begin = [&](size_t i) {
+    Exchange& x = slots[i];
+    x = Exchange{};
+    x.started = Clock::now();
+    x.fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    int r = ::connect(x.fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    epoll_event ev{};
+    ev.events = EPOLLIN | EPOLLOUT | EPOLLET;
+    ev.data.u64 = i;
+    if ((r != 0 && errno != EINPROGRESS) || ::epoll_ctl(ep, EPOLL_CTL_ADD, x.fd, &ev) != 0) {
+      ::close(x.fd);
+      x.fd = -1;
+      ++failures;
+      ++finished;
+      return;
+    }
+    ++begun;
+  };
+  auto end = [&](size_t i, bool ok) {
+    Exchange& x = slots[i];
+    ::close(x.fd);
+    x.fd = -1;
+    if (!ok) ++failures;
+    latencies.push_back(
+        std::chrono::duration<double, std::milli>(Clock::now() - x.started).count());
+    ++finished;
+    if (begun < total) begin(i);
+  };
+  for (size_t i = 0; i < slots.size() && begun < total; ++i) begin(i);
+  epoll_event events[64];
+  while (finished < total) {
+    int n = ::epoll_wait(ep, events, 64, 10000);
+    if (n <= 0) break;  // nothing in 10 s: the service is gone
+    for (int k = 0; k < n; ++k) {
+      size_t i = size_t(events[k].data.u64);
+      Exchange& x = slots[i];
+      if (x.fd < 0) continue;
+      if (x.step == Exchange::Step::Connecting) {
+        if (!(events[k].events & (EPOLLOUT | EPOLLERR | EPOLLHUP))) continue;
+        bool sent = ::send(x.fd, query.data(), query.size(), MSG_NOSIGNAL) == ssize_t(query.size());
+        if (!sent) {
+          end(i, false);
+          continue;
+        }
+        x.step = Exchange::Step::Ticket;
+      }
+      if (!(events[k].events & (EPOLLIN | EPOLLERR | EPOLLHUP))) continue;
+      const size_t want = x.step == Exchange::Step::Ticket ? 44 : 12;
+      ssize_t r = ::recv(x.fd, x.in + x.have, want - x.have, 0);
+      if (r < 0 && errno == EAGAIN) continue;
+      if (r <= 0) {
+        end(i, false);
+        continue;
+      }
+      x.have += size_t(r);
+      if (x.have < want) continue;
+      if (x.step == Exchange::Step::Reply) {
+        end(i, x.in[11] == 0);
+        continue;
+      }
+      auto ticket = hv::svc::openTicketBlob(std::span(x.in).subspan(16), kPassword);
+      if (!ticket) {
+        end(i, false);
+        continue;
+      }
+      auto upload = hv::svc::uploadHead(*ticket, packet.size());
+      upload.insert(upload.end(), packet.begin(), packet.end());
+      if (::send(x.fd, upload.data(), upload.size(), MSG_NOSIGNAL) != ssize_t(upload.size())) {
+        end(i, false);
+        continue;
+      }
+      x.step = Exchange::Step::Reply;
+      x.have = 0;
+    }
+  }
+  for (auto& x : slots)
+    if (x.fd >= 0) ::close(x.fd), ++failures;
+  ::close(ep);
+  return finished == total;
+}
+
+void BM_ServiceAloneOneThreadClient(benchmark::State& state) {
+  const int inFlight = int(state.range(0));
+  constexpr int kPerIteration = 1024;
+  const auto packet = smallPacket();
+  const int port = service().send;
+  std::vector<double> latencies;
+  int failures = 0;
+  int64_t total = 0;
+  for (auto _ : state) {
+    if (!runExchanges(port, inFlight, kPerIteration, packet, latencies, failures)) {
+      state.SkipWithError("the service stopped answering");
+      return;
+    }
+    total += kPerIteration;
+  }
+  state.counters["sends_per_s"] = benchmark::Counter(double(total), benchmark::Counter::kIsRate);
+  reportLatencies(state, latencies, failures);
+}
+BENCHMARK(BM_ServiceAloneOneThreadClient)->Apply(concurrency);
 
 void BM_ServiceAlonePostgres2(benchmark::State& state) {
   auto& pg = pgServices();

@@ -3,6 +3,7 @@
 #include <httplib.h>
 
 #include <algorithm>
+#include <map>
 
 #include "platform/gbk.h"
 #include "platform/profile.h"
@@ -208,7 +209,7 @@ std::optional<Url> parseUrl(const std::string& text) {
 
 }  // namespace
 
-bool SmsGateway::sendOne(const OutgoingSms& sms, std::string& error) {
+bool SmsGateway::sendOne(httplib::Client& client, const OutgoingSms& sms, std::string& error) {
   ++attempts_;
   auto url = parseUrl(config_.sendSmsUrl);
   if (!url) {
@@ -219,11 +220,6 @@ bool SmsGateway::sendOne(const OutgoingSms& sms, std::string& error) {
   if (!dlrBase_.empty())
     dlrUrl =
         dlrBase_ + "gateway/dlr?id=" + std::to_string(sms.id) + "&key=" + sms.key + "&status=%d";
-  httplib::Client client(url->host, url->port);
-  const int s = config_.timeoutMs / 1000, us = (config_.timeoutMs % 1000) * 1000;
-  client.set_connection_timeout(s, us);
-  client.set_read_timeout(s, us);
-  client.set_write_timeout(s, us);
   std::string target = url->path + (url->path.find('?') == std::string::npos ? "?" : "&") +
                        sendSmsQuery(config_, sms, dlrUrl);
   auto res = client.Get(target);
@@ -246,26 +242,68 @@ void SmsGateway::run() {
       woken_ = false;
     }
     auto due = store_.dueSms(clock_(), 64);
+    // The pass goes over up to kLanes connections at once (each kept alive between its requests;
+    // httplib reconnects when the gateway closed it), so that the gateway's answer time does
+    // not add up message by message. The short messages of one message share a lane and keep
+    // their order.
+    constexpr size_t kLanes = 4;
+    std::map<int64_t, size_t> laneOf;
+    std::vector<std::vector<const OutgoingSms*>> lanes;
+    for (const auto& sms : due) {
+      auto [it, added] = laneOf.try_emplace(sms.messageId, laneOf.size() % kLanes);
+      if (it->second >= lanes.size()) lanes.resize(it->second + 1);
+      lanes[it->second].push_back(&sms);
+    }
+    // The accepted ones of a pass are marked together, in one transaction: a crash before that
+    // sends them again, as a lost answer would (delivery is at least once).
+    std::mutex resultMutex;
+    std::vector<int64_t> accepted;
     // A gateway that does not answer at all is not asked again for the other short messages of
     // this pass: they wait for the failed one's retry.
     std::optional<int64_t> pauseUntil;
-    for (const auto& sms : due) {
-      {
-        std::lock_guard lock(mutex_);
-        if (stopping_) return;
+    std::atomic<bool> stopped{false}, paused{false};
+    auto runLane = [&](const std::vector<const OutgoingSms*>& lane) {
+      auto url = parseUrl(config_.sendSmsUrl);
+      httplib::Client client(url ? url->host : std::string("0.0.0.0"), url ? url->port : 80);
+      const int s = config_.timeoutMs / 1000, us = (config_.timeoutMs % 1000) * 1000;
+      client.set_connection_timeout(s, us);
+      client.set_read_timeout(s, us);
+      client.set_write_timeout(s, us);
+      client.set_keep_alive(true);
+      for (const OutgoingSms* sms : lane) {
+        {
+          std::lock_guard lock(mutex_);
+          if (stopping_) stopped = true;
+        }
+        if (stopped || paused) return;
+        std::string error;
+        if (sendOne(client, *sms, error)) {
+          std::lock_guard lock(resultMutex);
+          accepted.push_back(sms->id);
+          continue;
+        }
+        const int64_t next = clock_() + retryDelayMs(config_, sms->attempts + 1);
+        store_.smsRetry(sms->id, next, error);
+        if (error.rfind("no answer", 0) == 0) {
+          std::lock_guard lock(resultMutex);
+          pauseUntil = std::max(pauseUntil.value_or(next), next);
+          paused = true;
+          return;
+        }
       }
-      std::string error;
-      if (sendOne(sms, error)) {
-        store_.smsAccepted(sms.id);
-        continue;
-      }
-      const int64_t next = clock_() + retryDelayMs(config_, sms.attempts + 1);
-      store_.smsRetry(sms.id, next, error);
-      if (error.rfind("no answer", 0) == 0) {
-        pauseUntil = next;
-        break;
+    };
+    std::vector<std::thread> helpers;
+    for (size_t i = 1; i < lanes.size(); ++i) {
+      try {
+        helpers.emplace_back(runLane, std::cref(lanes[i]));
+      } catch (const std::system_error&) {
+        runLane(lanes[i]);
       }
     }
+    if (!lanes.empty()) runLane(lanes[0]);
+    for (auto& t : helpers) t.join();
+    store_.smsAcceptedAll(accepted);
+    if (stopped) return;
     if (!pauseUntil && due.size() == 64) continue;
     std::unique_lock lock(mutex_);
     if (stopping_) return;

@@ -15,6 +15,10 @@
 
 #include "service-server/store.h"
 
+namespace httplib {
+class Client;
+}
+
 namespace hv::service {
 
 struct GatewayConfig {
@@ -63,7 +67,7 @@ class SmsGateway {
 
  private:
   void run();
-  bool sendOne(const OutgoingSms& sms, std::string& error);
+  bool sendOne(httplib::Client& client, const OutgoingSms& sms, std::string& error);
 
   GatewayConfig config_;
   Store& store_;
