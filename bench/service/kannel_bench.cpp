@@ -5,8 +5,6 @@
 // network namespace with only lo (the fake SMSC listens on every address), started here and
 // stopped by process id; needs root and the packages kannel and kannel-extras.
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <sched.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -19,6 +17,7 @@
 #include "platform/kernel.h"
 #include "platform/messages.h"
 #include "service/svclink.h"
+#include "tests/service-e2e/kannel.h"
 #include "tests/service-e2e/peers.h"
 
 namespace {
@@ -27,93 +26,10 @@ using Clock = std::chrono::steady_clock;
 constexpr char kUser[] = "13800138000";
 constexpr char kPassword[] = "s3cret";
 constexpr char kPhone[] = "13900000000";
-const char* kFakeSmsc = "/usr/lib/kannel/test/fakesmsc";
-
-// Runs this process (the threads it starts from now on, and the programs) in a network namespace
-// of its own with only lo.
-class PrivateNetwork {
- public:
-  PrivateNetwork() : name_("hv-kbench-" + std::to_string(getpid())) {
-    if (getuid() != 0 || !hv::fs::exists(kFakeSmsc) || !hv::fs::exists("/usr/sbin/bearerbox"))
-      return;
-    if (std::system(("ip netns add " + name_ + " 2>/dev/null && ip -n " + name_ + " link set lo up")
-                        .c_str()) != 0)
-      return;
-    created_ = true;
-    home_ = ::open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC);
-    int ns = ::open(("/var/run/netns/" + name_).c_str(), O_RDONLY | O_CLOEXEC);
-    entered_ = home_ >= 0 && ns >= 0 && ::setns(ns, CLONE_NEWNET) == 0;
-    if (ns >= 0) ::close(ns);
-  }
-  ~PrivateNetwork() {
-    if (entered_) ::setns(home_, CLONE_NEWNET);
-    if (home_ >= 0) ::close(home_);
-    if (created_) (void)!std::system(("ip netns delete " + name_).c_str());
-  }
-  bool entered() const { return entered_; }
-
- private:
-  std::string name_;
-  int home_ = -1;
-  bool created_ = false, entered_ = false;
-};
+using hv::e2e::Kannel;
+using hv::e2e::PrivateNetwork;
 
 PrivateNetwork* network = nullptr;
-
-// bearerbox, smsbox and the fake SMSC with warnings-only logs, stopped by process id.
-class Kannel {
- public:
-  explicit Kannel(const std::string& dir) : dir_(dir) {
-    hv::fs::writeFileAtomic(
-        dir + "/kannel.conf",
-        "group = core\nadmin-port = 13000\nadmin-interface = 127.0.0.1\nadmin-password = adminpw\n"
-        "admin-allow-ip = 127.0.0.1\nsmsbox-port = 13001\nsmsbox-interface = 127.0.0.1\n"
-        "box-allow-ip = 127.0.0.1\nlog-file = \"" +
-            dir +
-            "/bearerbox.log\"\nlog-level = 2\ndlr-storage = internal\n\n"
-            "group = smsc\nsmsc = fake\nsmsc-id = FAKE\nport = 10000\n"
-            "connect-allow-ip = 127.0.0.1\n\n"
-            "group = smsbox\nbearerbox-host = 127.0.0.1\nbearerbox-port = 13001\n"
-            "sendsms-port = 13013\nsendsms-interface = 127.0.0.1\nlog-file = \"" +
-            dir +
-            "/smsbox.log\"\nlog-level = 2\n\n"
-            "group = sendsms-user\nusername = tester\npassword = testpw\nmax-messages = 10\n"
-            "concatenation = false\n");
-    hv::Process::Options o;
-    o.outputFile = dir + "/bearerbox.out";
-    bearerbox_ = hv::Process::start({"/usr/sbin/bearerbox", "-v", "2", dir + "/kannel.conf"}, o);
-    if (!bearerbox_ || !peer::waitListening(13001, "127.0.0.1", 15000)) return;
-    o.outputFile = dir + "/smsbox.out";
-    smsbox_ = hv::Process::start({"/usr/sbin/smsbox", "-v", "2", dir + "/kannel.conf"}, o);
-    o.outputFile = dir + "/fakesmsc.out";
-    fakesmsc_ = hv::Process::start(
-        {kFakeSmsc, "-H", "127.0.0.1", "-r", "10000", "-m", "0", "0 0 text x"}, o);
-    ready_ = smsbox_ && fakesmsc_ && peer::waitListening(13013, "127.0.0.1", 15000);
-  }
-  ~Kannel() {
-    for (auto* p : {&fakesmsc_, &smsbox_, &bearerbox_}) {
-      if (!*p) continue;
-      (*p)->kill(15);
-      if (!(*p)->wait(std::chrono::seconds(10))) {
-        (*p)->kill(9);
-        (*p)->wait(std::chrono::seconds(5));
-      }
-    }
-  }
-  bool ready() const { return ready_; }
-  // Short messages the fake SMSC has received.
-  int received() const {
-    std::string out = hv::fs::readFile(dir_ + "/fakesmsc.out").value_or("");
-    int n = 0;
-    for (size_t at = 0; (at = out.find("Got message", at)) != std::string::npos; ++at) ++n;
-    return n;
-  }
-
- private:
-  std::string dir_;
-  std::optional<hv::Process> bearerbox_, smsbox_, fakesmsc_;
-  bool ready_ = false;
-};
 
 hv::MessageHeader textHeader() {
   hv::MessageHeader h(1);
@@ -139,7 +55,7 @@ void BM_ThroughKannel(benchmark::State& state) {
   const bool reports = state.range(2) != 0;
   const std::string dir = *hv::fs::createTempDirectory();
   for (auto _ : state) {
-    auto kannel = std::make_unique<Kannel>(dir);
+    auto kannel = std::make_unique<Kannel>(dir, 2, false);  // warnings only
     if (!kannel->ready()) {
       state.SkipWithError("Kannel did not start");
       break;
@@ -211,7 +127,7 @@ BENCHMARK(BM_ThroughKannel)
 
 int main(int argc, char** argv) {
   // Before any thread starts, so that every thread and program is in the namespace.
-  PrivateNetwork net;
+  PrivateNetwork net("hv-kbench-");
   network = &net;
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();

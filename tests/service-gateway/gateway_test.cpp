@@ -3,13 +3,10 @@
 // because the fake SMSC listens on every address) with the gateway stopped in the middle.
 #include "service-server/gateway/gateway.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
-#include <sched.h>
 #include <unistd.h>
 
-#include <regex>
 #include <thread>
 
 #include "platform/fs.h"
@@ -19,6 +16,7 @@
 #include "service-server/web/site.h"
 #include "service/protocol/packet.h"
 #include "service/svclink.h"
+#include "tests/service-e2e/kannel.h"
 #include "tests/service-e2e/peers.h"
 
 namespace {
@@ -165,107 +163,12 @@ TEST(SmsGateway, RefusedSendsAreRetriedUntilAcceptedAndSurviveARestart) {
 
 // --- Real Kannel -------------------------------------------------------------------------
 
-const char* kFakeSmsc = "/usr/lib/kannel/test/fakesmsc";
+using hv::e2e::Kannel;
+using hv::e2e::PrivateNetwork;
 
-std::string kannelConf(const std::string& dir) {
-  return "group = core\nadmin-port = 13000\nadmin-interface = 127.0.0.1\nadmin-password = adminpw\n"
-         "admin-allow-ip = 127.0.0.1\nsmsbox-port = 13001\nsmsbox-interface = 127.0.0.1\n"
-         "box-allow-ip = 127.0.0.1\nlog-file = \"" +
-         dir +
-         "/bearerbox.log\"\nlog-level = 0\n"
-         "access-log = \"" +
-         dir +
-         "/access.log\"\ndlr-storage = internal\n\n"
-         "group = smsc\nsmsc = fake\nsmsc-id = FAKE\nport = 10000\nconnect-allow-ip = 127.0.0.1\n\n"
-         "group = smsbox\nbearerbox-host = 127.0.0.1\nbearerbox-port = 13001\n"
-         "sendsms-port = 13013\nsendsms-interface = 127.0.0.1\nlog-file = \"" +
-         dir + "/smsbox.log\"\nlog-level = 0\naccess-log = \"" + dir +
-         "/smsbox-access.log\"\n\n"
-         "group = sendsms-user\nusername = tester\npassword = testpw\nmax-messages = 10\n"
-         "concatenation = false\n";
-}
-
-// bearerbox, smsbox and fakesmsc in the calling process's network namespace, stopped by pid.
-class Kannel {
- public:
-  explicit Kannel(const std::string& dir) : dir_(dir) {
-    hv::fs::writeFileAtomic(dir + "/kannel.conf", kannelConf(dir));
-    hv::Process::Options o;
-    o.outputFile = dir + "/bearerbox.out";
-    bearerbox_ = hv::Process::start({"/usr/sbin/bearerbox", "-v", "1", dir + "/kannel.conf"}, o);
-    if (!bearerbox_ || !peer::waitListening(13001, "127.0.0.1", 15000)) return;
-    o.outputFile = dir + "/smsbox.out";
-    smsbox_ = hv::Process::start({"/usr/sbin/smsbox", "-v", "1", dir + "/kannel.conf"}, o);
-    o.outputFile = dir + "/fakesmsc.out";
-    fakesmsc_ = hv::Process::start(
-        {kFakeSmsc, "-H", "127.0.0.1", "-r", "10000", "-m", "0", "0 0 text x"}, o);
-    ready_ = smsbox_ && fakesmsc_ && peer::waitListening(13013, "127.0.0.1", 15000);
-  }
-  ~Kannel() {
-    for (auto* p : {&fakesmsc_, &smsbox_, &bearerbox_}) {
-      if (!*p) continue;
-      (*p)->kill(15);
-      if (!(*p)->wait(std::chrono::seconds(10))) {
-        (*p)->kill(9);
-        (*p)->wait(std::chrono::seconds(5));
-      }
-    }
-  }
-  bool ready() const { return ready_; }
-  // What bearerbox handed to the fake SMSC: "coding udh-hex msg" per short message.
-  std::vector<std::string> sent() const {
-    std::vector<std::string> out;
-    std::string log = hv::fs::readFile(dir_ + "/access.log").value_or("");
-    std::regex line(
-        R"(Sent SMS.*\[flags:-?\d+:(-?\d+):[^\]]*\] \[msg:\d+:([^\]]*)\] \[udh:\d+:([0-9A-F]*)\])");
-    for (std::sregex_iterator it(log.begin(), log.end(), line), end; it != end; ++it)
-      out.push_back((*it)[1].str() + " " + (*it)[3].str() + " " + (*it)[2].str());
-    return out;
-  }
-  int received() const {
-    std::string out = hv::fs::readFile(dir_ + "/fakesmsc.out").value_or("");
-    int n = 0;
-    for (size_t at = 0; (at = out.find("Got message", at)) != std::string::npos; ++at) ++n;
-    return n;
-  }
-  std::string logs() const {
-    return hv::fs::readFile(dir_ + "/access.log").value_or("") +
-           hv::fs::readFile(dir_ + "/smsbox.out").value_or("");
-  }
-
- private:
-  std::string dir_;
-  std::optional<hv::Process> bearerbox_, smsbox_, fakesmsc_;
-  bool ready_ = false;
-};
-
-// Runs the test's thread (and what it starts) in a network namespace of its own with only lo.
-class PrivateNetwork {
- public:
-  PrivateNetwork() : name_("hv-gw-" + std::to_string(getpid())) {
-    if (getuid() != 0 || !hv::fs::exists(kFakeSmsc) || !hv::fs::exists("/usr/sbin/bearerbox"))
-      return;
-    if (std::system(("ip netns add " + name_ + " 2>/dev/null && ip -n " + name_ + " link set lo up")
-                        .c_str()) != 0)
-      return;
-    created_ = true;
-    home_ = ::open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC);
-    int ns = ::open(("/var/run/netns/" + name_).c_str(), O_RDONLY | O_CLOEXEC);
-    entered_ = home_ >= 0 && ns >= 0 && ::setns(ns, CLONE_NEWNET) == 0;
-    if (ns >= 0) ::close(ns);
-  }
-  ~PrivateNetwork() {
-    if (entered_) ::setns(home_, CLONE_NEWNET);
-    if (home_ >= 0) ::close(home_);
-    if (created_) (void)!std::system(("ip netns delete " + name_).c_str());
-  }
-  bool entered() const { return entered_; }
-
- private:
-  std::string name_;
-  int home_ = -1;
-  bool created_ = false, entered_ = false;
-};
+// The gateway tests read what bearerbox sent from its access log.
+constexpr int kKannelLogLevel = 0;
+constexpr bool kKannelAccessLogs = true;
 
 class Results {
  public:
@@ -329,7 +232,7 @@ struct Service {
 };
 
 TEST(Kannel, TextAndLogoReachTheSmscAndNothingIsLostWhileTheGatewayIsAway) {
-  PrivateNetwork net;
+  PrivateNetwork net("hv-gw-");
   if (!net.entered()) GTEST_SKIP() << "needs root, iproute2 and kannel-extras (fakesmsc)";
   const std::string dir = *hv::fs::createTempDirectory();
   GatewayConfig config;
@@ -375,7 +278,7 @@ TEST(Kannel, TextAndLogoReachTheSmscAndNothingIsLostWhileTheGatewayIsAway) {
   hv::fs::makeDirectories(dir + "/k1");
   hv::fs::makeDirectories(dir + "/k2");
   {
-    auto kannel = std::make_unique<Kannel>(dir + "/k1");
+    auto kannel = std::make_unique<Kannel>(dir + "/k1", kKannelLogLevel, kKannelAccessLogs);
     ASSERT_TRUE(kannel->ready()) << kannel->logs();
     ASSERT_TRUE(signIn());
     sendText("Hello gateway", 1);
@@ -423,7 +326,7 @@ TEST(Kannel, TextAndLogoReachTheSmscAndNothingIsLostWhileTheGatewayIsAway) {
   service.reset();
   service = std::make_unique<Service>(dir, config);
   ASSERT_TRUE(service->ok);
-  Kannel kannel(dir + "/k2");
+  Kannel kannel(dir + "/k2", kKannelLogLevel, kKannelAccessLogs);
   ASSERT_TRUE(kannel.ready()) << kannel.logs();
   ASSERT_TRUE(eventually([&] {
     auto all = service->store->allSms();
