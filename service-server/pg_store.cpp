@@ -162,6 +162,9 @@ std::span<const uint8_t> asBytes(const std::string& s) {
 constexpr const char* kMessageColumns =
     "id, user_id, received, service_code, content_class, sender, recipients, model,"
     " content_kind, content_type, attachment_type, texts, short_messages, content_size, packet";
+constexpr const char* kSmsColumns =
+    "id, message_id, sender, recipient, udh, data, coding, mclass, key, accepted, attempts,"
+    " next_attempt, last_error, report_status, report_at";
 
 }  // namespace
 
@@ -438,19 +441,16 @@ std::vector<OutgoingSms> PgStore::dueSms(int64_t nowMs, int limit) {
 }
 
 std::vector<OutgoingSms> PgStore::smsOf(int64_t messageId) {
-  return smsQuery(
-      "SELECT id, message_id, sender, recipient, udh, data, coding, mclass, key, accepted,"
-      " attempts, next_attempt, last_error, report_status, report_at FROM gateway_queue"
-      " WHERE message_id = $1::bigint ORDER BY id LIMIT 1000",
-      {messageId});
+  static const std::string sql = std::string("SELECT ") + kSmsColumns +
+                                 " FROM gateway_queue WHERE message_id = $1::bigint"
+                                 " ORDER BY id LIMIT 1000";
+  return smsQuery(sql.c_str(), {messageId});
 }
 
 std::vector<OutgoingSms> PgStore::allSms() {
-  return smsQuery(
-      "SELECT id, message_id, sender, recipient, udh, data, coding, mclass, key, accepted,"
-      " attempts, next_attempt, last_error, report_status, report_at FROM gateway_queue"
-      " ORDER BY id",
-      {});
+  static const std::string sql =
+      std::string("SELECT ") + kSmsColumns + " FROM gateway_queue ORDER BY id";
+  return smsQuery(sql.c_str(), {});
 }
 
 std::optional<int64_t> PgStore::nextSmsAttempt() {
@@ -493,16 +493,11 @@ bool PgStore::smsReport(int64_t id, const std::string& key, int status, int64_t 
          q.changed() == 1;
 }
 
-std::vector<StoredMessage> PgStore::messages(std::optional<int64_t> id) {
-  static const std::string one =
-      std::string("SELECT ") + kMessageColumns + " FROM messages WHERE id = $1::bigint";
-  static const std::string all =
-      std::string("SELECT ") + kMessageColumns + " FROM messages ORDER BY id";
-  Lease c(*this);
-  Query q;
-  if (id) q.integer(*id);
+namespace {
+
+// The rows of a query over kMessageColumns.
+std::vector<StoredMessage> storedMessages(const PgStore::Query& q) {
   std::vector<StoredMessage> out;
-  if (!q.run(*c, id ? one.c_str() : all.c_str())) return out;
   for (int i = 0; i < q.rows(); ++i) {
     StoredMessage m;
     m.id = q.integer(i, 0);
@@ -525,23 +520,38 @@ std::vector<StoredMessage> PgStore::messages(std::optional<int64_t> id) {
   return out;
 }
 
+}  // namespace
+
+std::vector<StoredMessage> PgStore::messages(std::optional<int64_t> id) {
+  static const std::string one =
+      std::string("SELECT ") + kMessageColumns + " FROM messages WHERE id = $1::bigint";
+  static const std::string all =
+      std::string("SELECT ") + kMessageColumns + " FROM messages ORDER BY id";
+  Lease c(*this);
+  Query q;
+  if (id) q.integer(*id);
+  if (!q.run(*c, id ? one.c_str() : all.c_str())) return {};
+  return storedMessages(q);
+}
+
+// The recipients are a packed list (each number followed by a NUL): the database picks the
+// messages whose list holds the number's bytes, and the match is made exact here.
 std::vector<StoredMessage> PgStore::messagesTo(const std::string& phone, int64_t afterId) {
-  std::vector<int64_t> ids;
+  static const std::string after = std::string("SELECT ") + kMessageColumns +
+                                   " FROM messages WHERE id > $1::bigint"
+                                   " AND position($2::bytea IN recipients) > 0 ORDER BY id";
+  std::vector<StoredMessage> all;
   {
     Lease c(*this);
     Query q;
-    q.integer(afterId);
-    if (q.run(*c, "SELECT id, recipients FROM messages WHERE id > $1::bigint ORDER BY id"))
-      for (int i = 0; i < q.rows(); ++i) {
-        auto to = unpackList(q.blob(i, 1));
-        if (std::find(to.begin(), to.end(), phone) != to.end()) ids.push_back(q.integer(i, 0));
-      }
+    q.integer(afterId).bytes(asBytes(phone + '\0'));
+    if (!q.run(*c, after.c_str())) return {};
+    all = storedMessages(q);
   }
   std::vector<StoredMessage> out;
-  for (int64_t id : ids) {
-    auto m = messages(id);
-    if (!m.empty()) out.push_back(std::move(m[0]));
-  }
+  for (auto& m : all)
+    if (std::find(m.recipients.begin(), m.recipients.end(), phone) != m.recipients.end())
+      out.push_back(std::move(m));
   return out;
 }
 

@@ -152,6 +152,9 @@ TEST_F(ServicePgTest, UploadsAreCommittedTogetherAndTheGatewayQueueIsClaimedOnce
   EXPECT_EQ(texts.size(), size_t(kUploads));
   EXPECT_TRUE(texts.count("\xc4\xe3\xba\xc3 7"));
   EXPECT_EQ(b->messagesTo("13900000000", *distinct.begin()).size(), size_t(kUploads - 1));
+  // Only whole numbers match: a number's tail or head is another number.
+  EXPECT_TRUE(b->messagesTo("900000000").empty());
+  EXPECT_TRUE(b->messagesTo("1390000000").empty());
   EXPECT_EQ(b->recipients().size(), 1u);
 
   const int64_t now = 1'000'000;
