@@ -18,7 +18,6 @@
 #include "platform/fs.h"
 #include "platform/gbk.h"
 #include "ui/core/ui.h"
-#include "updater/client/patchclient.h"
 
 namespace hv::launcher {
 
@@ -97,10 +96,19 @@ void HandoffWatcher::run() {
   channel_.announceStopped();
 }
 
-std::optional<HandoffComponent> loadHandoffComponent() {
-  const std::string path = fs::programDirectory() + "libWebhand.so";
+void* openProgramLibrary(const char* name, std::string* error) {
+  const std::string path = fs::programDirectory() + name;
   auto os = fs::osPath(path);
   void* lib = os ? ::dlopen(os->c_str(), RTLD_NOW | RTLD_LOCAL) : nullptr;
+  if (!lib && error) {
+    const char* why = os ? ::dlerror() : nullptr;
+    *error = why ? why : path + ": not a usable path";
+  }
+  return lib;
+}
+
+std::optional<HandoffComponent> loadHandoffComponent() {
+  void* lib = openProgramLibrary("libWebhand.so");
   if (!lib) return std::nullopt;  // stays loaded for the rest of the run
   using Open = int (*)(const char*, const char*, int);
   using SetProxy = void (*)(int, const char*, int, const char*, const char*);
@@ -121,10 +129,31 @@ std::optional<HandoffComponent> loadHandoffComponent() {
   }};
 }
 
-UpdateClient patchclient() {
-  return UpdateClient{UPDATE_Initialize,         UPDATE_CheckUpdate,     UPDATE_CreateUpdateProcess,
-                      UPDATE_GetUpdateItemCount, UPDATE_GetUpdateItem,   UPDATE_DownloadUpdateItem,
-                      UPDATE_SetUpdateItem,      UPDATE_CheckUpdateLocal};
+std::optional<UpdateClient> patchclient(std::string* error) {
+  void* lib = openProgramLibrary("libPatchclient.so", error);
+  if (!lib) return std::nullopt;
+  bool complete = true;
+  auto call = [&]<typename Fn>(Fn*& fn, const char* name) {
+    fn = reinterpret_cast<Fn*>(::dlsym(lib, name));
+    if (!fn && complete && error) *error = std::string("libPatchclient.so has no ") + name;
+    complete = complete && fn;
+  };
+  int (*initialize)(), (*checkUpdate)(), (*createUpdateProcess)(), (*getUpdateItemCount)();
+  int (*getUpdateItem)(int, void*), (*downloadUpdateItem)(void*, void*, void*);
+  int (*setUpdateItem)(int, void*), (*checkUpdateLocal)(), (*getVersion)(char*, int);
+  call(initialize, "UPDATE_Initialize");
+  call(checkUpdate, "UPDATE_CheckUpdate");
+  call(createUpdateProcess, "UPDATE_CreateUpdateProcess");
+  call(getUpdateItemCount, "UPDATE_GetUpdateItemCount");
+  call(getUpdateItem, "UPDATE_GetUpdateItem");
+  call(downloadUpdateItem, "UPDATE_DownloadUpdateItem");
+  call(setUpdateItem, "UPDATE_SetUpdateItem");
+  call(checkUpdateLocal, "UPDATE_CheckUpdateLocal");
+  call(getVersion, "UPDATE_GetVersion");
+  if (!complete) return std::nullopt;
+  return UpdateClient{initialize,         checkUpdate,      createUpdateProcess,
+                      getUpdateItemCount, getUpdateItem,    downloadUpdateItem,
+                      setUpdateItem,      checkUpdateLocal, getVersion};
 }
 
 UpdateCheck::UpdateCheck(UpdateClient client, UpdateHooks hooks)

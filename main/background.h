@@ -52,6 +52,10 @@ class BackgroundJob {
 struct HandoffComponent {
   std::function<int(const std::string& address, const std::string& id, int mode)> open;
 };
+// A library beside the program (the first instance's own folder), loaded with RTLD_NOW for the
+// rest of the run; null, with the loader's reason in `error` when given, when it cannot be.
+void* openProgramLibrary(const char* name, std::string* error = nullptr);
+
 // Creates the component; nullopt when it cannot be (then requests are ignored).
 using HandoffFactory = std::function<std::optional<HandoffComponent>()>;
 // libWebhand.so beside the program, with the user's proxy from the login settings.
@@ -87,8 +91,12 @@ struct UpdateClient {
   std::function<int(void*, void*, void*)> downloadUpdateItem;
   std::function<int(int, void*)> setUpdateItem;
   std::function<int()> checkUpdateLocal;
+  std::function<int(char*, int)> getVersion;
 };
-UpdateClient patchclient();
+// The update client, libPatchclient.so beside the program. It is loaded when the background jobs
+// start, after the window is on the screen: nothing before needs it. nullopt, with the reason in
+// `error` when given, when the library or one of its calls is missing.
+std::optional<UpdateClient> patchclient(std::string* error = nullptr);
 
 // How the update check meets the rest of the program.
 struct UpdateHooks {

@@ -1,7 +1,7 @@
 #pragma once
-// The two libraries the program links beside the UI: the single-instance channel (Onlyone) and
-// the friends dialog (Buddyedit). Each is reached through this header only, so that the program
-// builds (with the feature off) while one of them is not part of the build.
+// The two libraries beside the UI: the single-instance channel (Onlyone, linked) and the friends
+// dialog (Buddyedit, loaded when first opened). Each is reached through this header only, so that
+// the program builds (with the feature off) while one of them is not part of the build.
 #include <functional>
 #include <string>
 

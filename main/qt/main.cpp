@@ -4,7 +4,9 @@
 #include <QApplication>
 #include <QTimer>
 #include <chrono>
+#include <cstdio>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -21,7 +23,6 @@
 #include "ui/qt/qtbackend.h"
 #include "ui/qt/qtext.h"
 #include "ui/views/views.h"
-#include "updater/client/patchclient.h"
 #include "utils/function.h"
 
 namespace {
@@ -74,11 +75,10 @@ int main(int argc, char** argv) {
       break;
   }
 
-  char version[32] = "1.2";
-  UPDATE_GetVersion(version, sizeof version);
-  hv::cookies::CookieStore cookieStore(hv::cookies::defaultStorePath());
-  hv::cookies::CookieChannel channel(cookieStore, hv::web::pageUrl("nrlm"), version);
-  launcher::HandoffWatcher watcher(channel, launcher::loadHandoffComponent);
+  // Made when the background jobs start (the update client is loaded then).
+  std::optional<hv::cookies::CookieStore> cookieStore;
+  std::optional<hv::cookies::CookieChannel> channel;
+  std::optional<launcher::HandoffWatcher> watcher;
 
   // The window the update check closes before the installer takes over; null outside its life.
   std::mutex windowMutex;
@@ -98,7 +98,7 @@ int main(int argc, char** argv) {
   };
   hooks.downloadPage = hv::web::pageUrl("download.asp");
   // On the heap: a check still downloading when the program ends is left to the process's end.
-  auto* update = new launcher::UpdateCheck(launcher::patchclient(), std::move(hooks));
+  launcher::UpdateCheck* update = nullptr;
 
   int result = 0;
   // The cookie channel's watcher and the update check start once the window is on the screen
@@ -122,7 +122,19 @@ int main(int argc, char** argv) {
     }
     const auto startBackground = [&] {
       if (std::exchange(backgroundStarted, true)) return;
-      if (!watcher.startChannel() || !update->start()) {
+      std::string why;
+      auto client = launcher::patchclient(&why);
+      if (client) {
+        char version[32] = "1.2";
+        client->getVersion(version, sizeof version);
+        cookieStore.emplace(hv::cookies::defaultStorePath());
+        channel.emplace(*cookieStore, hv::web::pageUrl("nrlm"), version);
+        watcher.emplace(*channel, launcher::loadHandoffComponent);
+        update = new launcher::UpdateCheck(std::move(*client), std::move(hooks));
+      } else {
+        std::fprintf(stderr, "Handvane: %s\n", why.c_str());
+      }
+      if (!client || !watcher->startChannel() || !update->start()) {
         backgroundFailed = true;
         startupError(T("对不起，启动程序时不能进行正常设置!"));
         window.done(QDialog::Rejected);
@@ -141,10 +153,12 @@ int main(int argc, char** argv) {
     launcher::releaseInstance();
   }
 
-  watcher.requestStop();
-  watcher.waitFinished(std::nullopt);
-  update->requestStop();
-  if (update->waitFinished(kUpdateStopWait)) {
+  if (watcher) {
+    watcher->requestStop();
+    watcher->waitFinished(std::nullopt);
+  }
+  if (update) update->requestStop();
+  if (update && update->waitFinished(kUpdateStopWait)) {
     const std::string installer = update->installer();
     delete update;
     // The installer replaces this process; it returns only when it could not be started.

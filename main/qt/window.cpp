@@ -99,8 +99,6 @@ MainWindow::MainWindow(LauncherServices services, std::string skinFolder, std::s
   setObjectName(QStringLiteral("Launcher"));
   setWindowFlag(Qt::WindowContextHelpButtonHint, false);
   setWindowFlag(Qt::WindowMinimizeButtonHint, true);
-  plainIcon_ = programIcon();
-  setWindowIcon(plainIcon_);
   resize(kPlainSize);
   launcher_ = std::make_unique<Launcher>(*this, std::move(services), std::move(skinFolder),
                                          std::move(commandLine));
@@ -156,6 +154,12 @@ void MainWindow::buildPanel() {
   place(kWelcome, welcome, {80, 214, 300, 24});
 }
 
+const QIcon& MainWindow::plainIcon() {
+  // Drawn when first shown: with a skin that brings its own icon it is not needed at all.
+  if (plainIcon_.isNull()) plainIcon_ = programIcon();
+  return plainIcon_;
+}
+
 QWidget* MainWindow::panelControl(int id) const {
   return binding_->widget(id);
 }
@@ -163,7 +167,8 @@ QWidget* MainWindow::panelControl(int id) const {
 void MainWindow::start() {
   setWindowTitle(ui::qt::toQ(launcher_->title()));
   binding_->start();
-  const QIcon icon = launcher_->skinApplied() ? shown_.icon : plainIcon_;
+  if (!launcher_->skinApplied() || shown_.icon.isNull()) setWindowIcon(plainIcon());
+  const QIcon icon = launcher_->skinApplied() ? shown_.icon : plainIcon();
   trayWasAvailable_ = CTrayIcon::IsAvailable();
   tray_.Create(receiver_, kTrayMessage, "Lumoi", icon, kTrayIconId);
   trayWatch_ = new QTimer(this);
@@ -252,7 +257,7 @@ void MainWindow::applySkin(const SkinFile& skin) {
 }
 
 void MainWindow::setTrayIcon() {
-  tray_.SetIcon(shown_.icon.isNull() ? plainIcon_ : shown_.icon);
+  tray_.SetIcon(shown_.icon.isNull() ? plainIcon() : shown_.icon);
 }
 
 void MainWindow::paintEvent(QPaintEvent* event) {
@@ -393,7 +398,7 @@ void MainWindow::checkNotificationArea() {
     // A notification area appeared (or was restarted): the icon goes (back) into it.
     if (!tray_.trayIcon()) {
       tray_.Create(receiver_, kTrayMessage, "Lumoi",
-                   shown_.icon.isNull() ? plainIcon_ : shown_.icon, kTrayIconId);
+                   shown_.icon.isNull() ? plainIcon() : shown_.icon, kTrayIconId);
     } else {
       tray_.MoveToRight();
     }

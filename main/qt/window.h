@@ -101,6 +101,7 @@ class MainWindow : public QDialog, public LauncherWindow {
   void onMessage(const WindowMessage& m);
   void clearButtons();
   bool trayShowing() const;
+  const QIcon& plainIcon();
 
   std::unique_ptr<Launcher> launcher_;
   std::function<bool(const WindowMessage&)> messageFilter_;

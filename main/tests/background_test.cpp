@@ -3,6 +3,7 @@
 #include "main/background.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstring>
@@ -54,6 +55,7 @@ struct FakeUpdate {
         },
         [this](int i, void*) { return calls.push_back("set" + std::to_string(i)), 0; },
         [this] { return calls.push_back("local"), local; },
+        [](char*, int) { return 0; },
     };
   }
 };
@@ -163,6 +165,22 @@ TEST(InstallerCopyTest, CopiesBothFilesOrNothingIsStarted) {
   EXPECT_EQ(fs::readFile(dir / "tmp/Patchrun"), "program");
   EXPECT_EQ(fs::readFile(dir / "tmp/libPatchclient.so"), "library");
   EXPECT_EQ(copyInstaller(dir / "install/", ""), "");
+}
+
+TEST(ProgramLibraryTest, AMissingLibraryGivesTheLoadersReason) {
+  // The test program's folder holds no suite libraries.
+  ASSERT_NE(::access((fs::programDirectory() + "libPatchclient.so").c_str(), F_OK), 0);
+  std::string why;
+  EXPECT_EQ(openProgramLibrary("libNoSuchPart.so", &why), nullptr);
+  EXPECT_NE(why.find("libNoSuchPart.so"), std::string::npos) << why;
+  EXPECT_EQ(openProgramLibrary("libNoSuchPart.so"), nullptr);  // no reason asked for
+  why.clear();
+  EXPECT_NE(openProgramLibrary("libNoconvert.so", &why), nullptr);  // the test module beside it
+  EXPECT_EQ(why, "");
+
+  why.clear();
+  EXPECT_FALSE(patchclient(&why));
+  EXPECT_NE(why.find("libPatchclient.so"), std::string::npos) << why;
 }
 
 struct Recorder {
