@@ -269,6 +269,10 @@ void MainWindow::paintEvent(QPaintEvent* event) {
   }
   p.end();
   QDialog::paintEvent(event);
+  const bool first = !std::exchange(firstPaintReported_, true);
+  // The controls are drawn after this, in the same frame: the report is queued first, so that it
+  // comes as soon as the frame is done and before the work queued below.
+  if (first) QTimer::singleShot(0, this, [] { reportFirstPaint(); });
   if (launcher_->modulesPending() && !modulesQueued_) {
     // The window is on the screen: the module libraries load next, before any input is handled.
     modulesQueued_ = true;
@@ -277,11 +281,8 @@ void MainWindow::paintEvent(QPaintEvent* event) {
       launcher_->loadModules();
     });
   }
-  if (!firstPaintReported_) {
-    firstPaintReported_ = true;
-    if (afterFirstPaint_) QTimer::singleShot(0, this, std::exchange(afterFirstPaint_, nullptr));
-    reportFirstPaint();
-  }
+  if (first && afterFirstPaint_)
+    QTimer::singleShot(0, this, std::exchange(afterFirstPaint_, nullptr));
 }
 
 // ---- mouse and keys
