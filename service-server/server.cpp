@@ -385,8 +385,10 @@ void DeliveryService::acceptOn(int role) {
   }
 }
 
-// Reads what has arrived (the descriptor is edge-triggered: until a short read) and serves every
-// request that is complete.
+// Reads what has arrived and serves every request that is complete. The descriptor is
+// edge-triggered, so reading goes on until recv() has nothing more: a short read is not enough,
+// for a peer's end of stream that came together with its last bytes raises no event of its own
+// and would be seen only at the connection's deadline.
 void DeliveryService::readFrom(int fd, uint32_t serial) {
   using State = Connection::State;
   for (;;) {
@@ -397,7 +399,7 @@ void DeliveryService::readFrom(int fd, uint32_t serial) {
       ssize_t r = ::recv(fd, sink, sizeof sink, 0);
       if (r < 0 && errno == EINTR) continue;
       if (r == 0 || (r < 0 && errno != EAGAIN)) return closeConnection(*c);
-      if (r < ssize_t(sizeof sink)) return;
+      if (r < 0) return;  // drained for now
       continue;
     }
     if (c->state != State::Head && c->state != State::Body) return;
@@ -410,7 +412,6 @@ void DeliveryService::readFrom(int fd, uint32_t serial) {
     if (r <= 0) return closeConnection(*c);  // the peer left (or the socket failed)
     c->have += size_t(r);
     process(fd, serial);
-    if (size_t(r) < room) return;
   }
 }
 

@@ -1,7 +1,11 @@
 // The event loop's own cases: requests split over many reads or several in one, many uploads
 // committed together, a refused upload whose data keeps coming, and the store's batch calls that
 // the committer and the gateway use.
+#include <netinet/tcp.h>
+
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <set>
 #include <thread>
 
@@ -95,6 +99,70 @@ TEST_F(ServiceTest, RefusedUploadIsDrainedSoThatItsStatusIsNotLostToAReset) {
   for (int i = 0; i < 300 && service_->activeConnections() > 0; ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   EXPECT_EQ(service_->activeConnections(), 0);
+}
+
+// A ticket source that can hold the event loop (which dates tickets itself) until released.
+struct HeldClock {
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool hold = false, holding = false;
+  std::chrono::steady_clock::time_point now() {
+    std::unique_lock lock(mutex);
+    if (hold) {
+      holding = true;
+      changed.notify_all();
+      changed.wait(lock, [this] { return !hold; });
+    }
+    return std::chrono::steady_clock::now();
+  }
+  bool waitHolding() {
+    std::unique_lock lock(mutex);
+    return changed.wait_for(lock, std::chrono::seconds(5), [this] { return holding; });
+  }
+  void release() {
+    std::lock_guard lock(mutex);
+    hold = false;
+    changed.notify_all();
+  }
+};
+
+// True once the peer has acknowledged the socket's end of stream.
+bool finAcknowledged(int fd) {
+  for (int i = 0; i < 500; ++i) {
+    tcp_info info{};
+    socklen_t len = sizeof info;
+    if (getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &len) == 0 && info.tcpi_state == TCP_FIN_WAIT2)
+      return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
+TEST_F(ServiceTest, EndOfStreamThatArrivesWithTheRequestClosesTheConnectionAtOnce) {
+  // Far beyond the client's receive time-out: a connection the service fails to close is seen
+  // as one that stays open, not as one closed by a deadline.
+  config_.connectionTimeoutMs = 30000;
+  config_.firstBytesTimeoutMs = 30000;
+  auto held = std::make_shared<HeldClock>();
+  clock_ = [held] { return held->now(); };
+  startService();
+  // The loop is held while it dates a first client's ticket...
+  held->hold = true;
+  RawClient first(service_->sendPort());
+  ASSERT_TRUE(first.send(hv::svc::ticketQuery(kUser)));
+  ASSERT_TRUE(held->waitHolding());
+  // ...so that a second client's ticket query and its end of stream are both in the socket
+  // before the service accepts it: one read event brings the request and the end together.
+  RawClient second(service_->sendPort());
+  ASSERT_TRUE(second.send(hv::svc::ticketQuery(kUser)));
+  ASSERT_EQ(::shutdown(second.fd(), SHUT_WR), 0);
+  ASSERT_TRUE(finAcknowledged(second.fd()));
+  held->release();
+  EXPECT_EQ(first.recv(44).size(), 44u);
+  // The ticket is answered, and the connection closed rather than left waiting for an upload
+  // that cannot come (which would end in a time-out status once the deadline passed).
+  EXPECT_EQ(second.recv(44).size(), 44u);
+  EXPECT_TRUE(second.closedByPeer());
 }
 
 hv::svc::DecodedPacket text(const std::string& t) {
