@@ -72,6 +72,27 @@ class PgStore::Query {
     values_.push_back(std::move(b));
     return *this;
   }
+  // A one-dimensional bigint[] without nulls, in the array's binary form.
+  Query& integers(std::span<const int64_t> list) {
+    std::string b;
+    auto put = [&b](uint64_t v, int bytes) {
+      for (int i = bytes - 1; i >= 0; --i) b += char((v >> (8 * i)) & 0xff);
+    };
+    constexpr uint32_t kInt8Oid = 20;
+    put(list.empty() ? 0 : 1, 4);  // dimensions
+    put(0, 4);                     // no nulls
+    put(kInt8Oid, 4);
+    if (!list.empty()) {
+      put(list.size(), 4);  // the dimension's length and lower bound
+      put(1, 4);
+    }
+    for (int64_t v : list) {
+      put(8, 4);
+      put(uint64_t(v), 8);
+    }
+    values_.push_back(std::move(b));
+    return *this;
+  }
   // Prepares `sql` on the connection the first time it is run there. False on failure.
   bool run(Connection& c, const char* sql) {
     auto it = c.prepared.find(sql);
@@ -426,9 +447,9 @@ std::vector<OutgoingSms> PgStore::smsQuery(const char* sql, const std::vector<in
 // Due short messages are claimed: their next attempt moves kClaimMs ahead, so that the gateway
 // worker of another process passes them over while this one sends them; rows that another
 // worker is claiming at this moment are skipped rather than waited for. The next attempt shown
-// is the one that made them due.
+// is the one that made them due, and claimedUntilMs the one the claim set.
 std::vector<OutgoingSms> PgStore::dueSms(int64_t nowMs, int limit) {
-  return smsQuery(
+  auto due = smsQuery(
       "WITH due AS (SELECT id, next_attempt AS was FROM gateway_queue"
       " WHERE accepted = 0 AND next_attempt <= $1::bigint ORDER BY next_attempt, id"
       " LIMIT $2::bigint FOR UPDATE SKIP LOCKED),"
@@ -438,6 +459,27 @@ std::vector<OutgoingSms> PgStore::dueSms(int64_t nowMs, int limit) {
       " g.report_status, g.report_at)"
       " SELECT * FROM claimed ORDER BY was, id",
       {nowMs, limit, nowMs + kClaimMs});
+  for (auto& m : due) m.claimedUntilMs = nowMs + kClaimMs;
+  return due;
+}
+
+// Only rows still under this claim go back: one whose claim lapsed may be another worker's now.
+bool PgStore::releaseSms(std::span<const OutgoingSms> untried) {
+  std::vector<int64_t> ids, was, claims;
+  for (const auto& m : untried) {
+    if (m.claimedUntilMs == 0) continue;
+    ids.push_back(m.id);
+    was.push_back(m.nextAttemptMs);
+    claims.push_back(m.claimedUntilMs);
+  }
+  if (ids.empty()) return true;
+  Lease c(*this);
+  Query q;
+  q.integers(ids).integers(was).integers(claims);
+  return q.run(*c,
+               "UPDATE gateway_queue g SET next_attempt = u.was"
+               " FROM unnest($1::bigint[], $2::bigint[], $3::bigint[]) AS u(id, was, claim)"
+               " WHERE g.id = u.id AND g.accepted = 0 AND g.next_attempt = u.claim");
 }
 
 std::vector<OutgoingSms> PgStore::smsOf(int64_t messageId) {

@@ -48,6 +48,7 @@ class PgStore final : public Store {
   std::optional<int64_t> nextSmsAttempt() override;
   bool smsAccepted(int64_t id) override;
   bool smsRetry(int64_t id, int64_t nextAttemptMs, const std::string& error) override;
+  bool releaseSms(std::span<const OutgoingSms> untried) override;
   bool smsReport(int64_t id, const std::string& key, int status, int64_t atSeconds) override;
   std::vector<OutgoingSms> smsOf(int64_t messageId) override;
   std::vector<OutgoingSms> allSms() override;
@@ -56,7 +57,7 @@ class PgStore final : public Store {
   std::optional<std::string> takeTicket(const std::string& ticket) override;
 
   // A due short message handed out by dueSms is not handed out again (to this or another
-  // process) for this long, unless smsRetry or smsAccepted settles it first.
+  // process) for this long, unless smsRetry, smsAccepted or releaseSms settles it first.
   static constexpr int64_t kClaimMs = 5 * 60 * 1000;
 
  protected:

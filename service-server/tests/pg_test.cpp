@@ -2,8 +2,10 @@
 // (schema, accounts, tickets, group commit, the gateway queue shared by two processes' worth of
 // stores), and handvane-service processes sharing one database: a region server spreading users
 // over two send servers, a ticket issued by one and redeemed at the other, and a send server
-// killed with SIGKILL while uploads run, after which every acknowledged upload is still there.
+// killed with SIGKILL while uploads run, after which every acknowledged upload is still there;
+// the gateway worker handing back the short messages of a pass that ended early.
 #include <gtest/gtest.h>
+#include <httplib.h>
 #include <openssl/rand.h>
 
 #include <atomic>
@@ -12,6 +14,7 @@
 #include <set>
 #include <thread>
 
+#include "service-server/gateway/gateway.h"
 #include "service-server/pg_store.h"
 #include "service-server/tests/pg_cluster.h"
 #include "service-server/tests/service_fixture.h"
@@ -180,6 +183,132 @@ TEST_F(ServicePgTest, UploadsAreCommittedTogetherAndTheGatewayQueueIsClaimedOnce
   EXPECT_TRUE(it->accepted);
   EXPECT_EQ(it->reportStatus, 1);
   EXPECT_EQ(a->allSms().size(), size_t(2 * kUploads));
+}
+
+// The gateway worker on a shared queue, its clock fixed: a pass that ends early gives its
+// claims on the short messages it did not try back, so that another process's worker finds
+// them due at once instead of five minutes later.
+class GatewayPassTest : public ServicePgTest {
+ protected:
+  static constexpr int64_t kNow = 1'700'000'000'000;
+  void SetUp() override {
+    ServicePgTest::SetUp();
+    if (HasFatalFailure()) return;
+    a_ = openStore(2);
+    b_ = openStore(2);
+    ASSERT_TRUE(a_ && b_);
+    a_->setOutbound(shortMessagesOf, {});
+  }
+  // A message of `texts` to one number: one short message each, all in one lane of a pass.
+  int64_t queue(std::vector<std::string> texts) {
+    svc::DecodedPacket d;
+    d.serviceCode = "SMS";
+    d.contentClass = "TEXTG";
+    d.contentKind = "sms_text";
+    d.recipients = {"13900000000"};
+    d.texts = std::move(texts);
+    return a_->storeMessage("13800138000", d, Bytes{1});
+  }
+  GatewayConfig config(int port) const {
+    GatewayConfig c;
+    c.sendSmsUrl = "http://127.0.0.1:" + std::to_string(port) + "/cgi-bin/sendsms";
+    c.retryFirstMs = c.retryMaxMs = 60000;
+    c.timeoutMs = 2000;
+    return c;
+  }
+  static std::vector<int64_t> idsOf(const std::vector<OutgoingSms>& list) {
+    std::vector<int64_t> ids;
+    for (auto& m : list) ids.push_back(m.id);
+    return ids;
+  }
+  std::unique_ptr<PgStore> a_, b_;
+};
+
+TEST_F(GatewayPassTest, StoppingMidPassHandsBackTheShortMessagesNotSent) {
+  const int64_t message = queue({"one", "two", "three"});
+  ASSERT_GT(message, 0);
+  const auto queued = a_->smsOf(message);
+  ASSERT_EQ(queued.size(), 3u);
+
+  // The stand-in accepts the first and asks the worker to stop while answering it, as a
+  // service that is shutting down would.
+  std::unique_ptr<SmsGateway> gateway;
+  std::atomic<int> requests{0};
+  httplib::Server standIn;
+  standIn.Get("/cgi-bin/sendsms", [&](const httplib::Request&, httplib::Response& res) {
+    if (++requests == 1) gateway->requestStop();
+    res.status = 202;
+    res.set_content("0: Accepted for delivery", "text/plain");
+  });
+  const int port = standIn.bind_to_any_port("127.0.0.1");
+  std::thread serving([&] { standIn.listen_after_bind(); });
+  ASSERT_TRUE(peer::waitListening(uint16_t(port)));
+  gateway = std::make_unique<SmsGateway>(config(port), *a_, "", [] { return kNow; });
+  gateway->start();
+  const bool asked = peer::waitUntil([&] { return requests.load() == 1; }, 20000);
+  gateway->stop();
+  standIn.stop();
+  serving.join();
+  ASSERT_TRUE(asked);
+  EXPECT_EQ(requests.load(), 1);
+
+  auto after = b_->smsOf(message);
+  ASSERT_EQ(after.size(), 3u);
+  EXPECT_TRUE(after[0].accepted);
+  // The other two are due again as they were, untried, for whichever worker comes next.
+  auto due = b_->dueSms(kNow, 10);
+  EXPECT_EQ(idsOf(due), (std::vector<int64_t>{queued[1].id, queued[2].id}));
+  for (auto& m : due) {
+    EXPECT_EQ(m.attempts, 0);
+    EXPECT_EQ(m.nextAttemptMs, queued[1].nextAttemptMs);
+  }
+}
+
+TEST_F(GatewayPassTest, GatewayGoneMidPassRetriesTheFailedOneAndHandsBackTheRest) {
+  const int64_t message = queue({"one", "two", "three"});
+  ASSERT_GT(message, 0);
+  const auto queued = a_->smsOf(message);
+  ASSERT_EQ(queued.size(), 3u);
+  peer::ClosedPort away;  // connections refused: no answer at all
+  SmsGateway gateway(config(away.port()), *a_, "", [] { return kNow; });
+  gateway.start();
+  // The pass is over once the first is put back for its retry and the others are handed back
+  // (the worker then waits for the retry time, a minute).
+  const bool passed = peer::waitUntil(
+      [&] {
+        auto all = b_->smsOf(message);
+        return all.size() == 3 && all[0].attempts == 1 && all[1].nextAttemptMs < kNow &&
+               all[2].nextAttemptMs < kNow;
+      },
+      20000);
+  gateway.stop();
+  ASSERT_TRUE(passed);
+  EXPECT_EQ(gateway.attempts(), 1u);
+
+  auto all = b_->smsOf(message);
+  EXPECT_EQ(all[0].nextAttemptMs, kNow + 60000);
+  EXPECT_EQ(all[0].lastError.rfind("no answer", 0), 0u) << all[0].lastError;
+  EXPECT_EQ(idsOf(b_->dueSms(kNow, 10)), (std::vector<int64_t>{queued[1].id, queued[2].id}));
+  EXPECT_EQ(idsOf(a_->dueSms(kNow + 60000, 10)), (std::vector<int64_t>{queued[0].id}));
+}
+
+// A claim is given back only while it is still the one dueSms made: after it lapsed and
+// another worker claimed the short message, a late hand-back leaves that claim alone.
+TEST_F(GatewayPassTest, LateHandBackLeavesAnotherWorkersClaimAlone) {
+  ASSERT_GT(queue({"one"}), 0);
+  auto mine = a_->dueSms(kNow, 10);
+  ASSERT_EQ(mine.size(), 1u);
+  EXPECT_EQ(mine[0].claimedUntilMs, kNow + PgStore::kClaimMs);
+  const int64_t later = kNow + PgStore::kClaimMs;
+  auto theirs = b_->dueSms(later, 10);
+  ASSERT_EQ(idsOf(theirs), idsOf(mine));
+  EXPECT_TRUE(a_->releaseSms(mine));
+  EXPECT_TRUE(a_->dueSms(later, 10).empty());
+  EXPECT_EQ(a_->nextSmsAttempt(), later + PgStore::kClaimMs);
+  // Its own claim b gives back: due again at the attempt that made it due for b.
+  EXPECT_TRUE(b_->releaseSms(theirs));
+  EXPECT_TRUE(a_->dueSms(later - 1, 10).empty());
+  EXPECT_EQ(idsOf(a_->dueSms(later, 10)), idsOf(mine));
 }
 
 // ---- handvane-service processes on one database
