@@ -1,5 +1,7 @@
 #include "service-server/pg_store.h"
 
+#include <poll.h>
+
 #include <algorithm>
 #include <cstring>
 #include <ctime>
@@ -211,13 +213,18 @@ int PgStore::schemaVersion() {
 }
 
 // Every session commits durably whatever the server's default is: an upload is answered only
-// once its row is on disk.
+// once its row is on disk. A connection attempt gives up after kConnectTimeout unless the
+// connection string says otherwise (its keywords override the ones before it), so that a
+// database server that does not answer at all holds a call up for a bounded time.
 bool PgStore::connect(Connection& c, std::string& error) {
+  static constexpr const char* kConnectTimeout = "10";
   if (c.pg) {
     PQreset(c.pg);
     c.prepared.clear();
   } else {
-    c.pg = PQconnectdb(conninfo_.c_str());
+    const char* keywords[] = {"connect_timeout", "dbname", nullptr};
+    const char* values[] = {kConnectTimeout, conninfo_.c_str(), nullptr};
+    c.pg = PQconnectdbParams(keywords, values, 1);
   }
   if (!c.pg || PQstatus(c.pg) != CONNECTION_OK) {
     error = "cannot connect to PostgreSQL: " + lastError(c.pg);
@@ -238,13 +245,34 @@ PgStore::Connection* PgStore::acquire() {
   Connection* c = idle_.back();
   idle_.pop_back();
   lock.unlock();
-  // A connection that broke (the server restarted) is opened again; the call fails if that
-  // fails too, and the next one tries again.
-  if (PQstatus(c->pg) != CONNECTION_OK) {
-    std::string ignored;
-    connect(*c, ignored);
-  }
+  revive(*c);
   return c;
+}
+
+namespace {
+
+// Whether an idle connection is still up, as far as can be told without a round trip. A server
+// that ends (shutdown, restart, crash) sends its last words and closes the socket, which makes
+// the idle connection readable: reading it then meets the end and marks the connection broken.
+// What else may arrive while idle (notices, parameter changes) is read and set aside.
+bool idleConnectionUp(PGconn* pg) {
+  for (int i = 0; i < 4 && PQstatus(pg) == CONNECTION_OK; ++i) {
+    pollfd p{PQsocket(pg), POLLIN, 0};
+    if (p.fd < 0 || ::poll(&p, 1, 0) != 1) break;
+    if (!PQconsumeInput(pg)) break;
+    PQisBusy(pg);  // parses what arrived
+  }
+  return PQstatus(pg) == CONNECTION_OK;
+}
+
+}  // namespace
+
+// A connection that broke is opened again, once per call; the call fails if that fails too, and
+// the next one tries again.
+bool PgStore::revive(Connection& c) {
+  if (idleConnectionUp(c.pg)) return true;
+  std::string ignored;
+  return connect(c, ignored);
 }
 
 void PgStore::release(Connection* c) {

@@ -9,6 +9,12 @@
 // as with SQLite (Store::storeMessage), each group in one transaction with synchronous_commit on,
 // so an upload is durable before it is answered. The schema is created and upgraded by the
 // first process that opens the database (schema_version, under an advisory lock).
+//
+// A connection broken by a restart or crash of the database server is opened again when it is
+// next taken from the pool (one attempt, bounded by connect_timeout, 10 s unless the connection
+// string names another); a call that cannot get a working connection fails, and the next one
+// tries again. An idle connection whose server went away is recognised before it is used, so
+// after a restart no call fails merely for meeting a connection that broke while it was idle.
 #include <libpq-fe.h>
 
 #include <atomic>
@@ -74,6 +80,8 @@ class PgStore final : public Store {
  private:
   explicit PgStore(std::string conninfo) : conninfo_(std::move(conninfo)) {}
   bool connect(Connection& c, std::string& error);
+  // Opens the connection again when it is known to be broken; false when it stays broken.
+  bool revive(Connection& c);
   bool migrate(std::string& error);
   // A connection of the pool for the caller's exclusive use; back to the pool when it ends.
   class Lease;

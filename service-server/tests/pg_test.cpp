@@ -3,7 +3,8 @@
 // stores), and handvane-service processes sharing one database: a region server spreading users
 // over two send servers, a ticket issued by one and redeemed at the other, and a send server
 // killed with SIGKILL while uploads run, after which every acknowledged upload is still there;
-// the gateway worker handing back the short messages of a pass that ended early.
+// the database server stopped and started again under a running store and send server; the
+// gateway worker handing back the short messages of a pass that ended early.
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <openssl/rand.h>
@@ -185,6 +186,40 @@ TEST_F(ServicePgTest, UploadsAreCommittedTogetherAndTheGatewayQueueIsClaimedOnce
   EXPECT_EQ(a->allSms().size(), size_t(2 * kUploads));
 }
 
+// The database server goes away under a store and comes back on the same data: calls fail
+// (promptly) while it is away, and once it is back the store works again without being opened
+// anew, on connections that broke while idle as well as on those that met the outage.
+TEST_F(ServicePgTest, StoreFailsWhileTheDatabaseIsDownAndWorksAgainOnceItIsBack) {
+  auto store = openStore(1);
+  ASSERT_TRUE(store);
+  ASSERT_TRUE(store->addAccount("13800138000", "pw"));
+  Bytes before = Packets::textPacket({"before"});
+  ASSERT_GT(store->storeMessage("13800138000", decodedText(before), before), 0);
+  std::string error;
+
+  // Broken while idle: nothing used the connection during the outage, and the first call after
+  // it must not fail for meeting the dead session.
+  cluster_.stop();
+  ASSERT_TRUE(cluster_.restart(error)) << error;
+  EXPECT_EQ(store->accountKey("13800138000"), SessionCipher::deriveKey("pw"));
+
+  // Calls during the outage fail, and reconnecting fails with them.
+  cluster_.stop();
+  Bytes during = Packets::textPacket({"during"});
+  EXPECT_EQ(store->storeMessage("13800138000", decodedText(during), during), 0);
+  EXPECT_FALSE(store->accountKey("13800138000"));
+  EXPECT_FALSE(store->putTicket(std::string(20, 't'), "13800138000", 60));
+  EXPECT_TRUE(store->dueSms(0, 10).empty());
+  ASSERT_TRUE(cluster_.restart(error)) << error;
+
+  Bytes after = Packets::textPacket({"after"});
+  EXPECT_GT(store->storeMessage("13800138000", decodedText(after), after), 0);
+  EXPECT_TRUE(store->putTicket(std::string(20, 't'), "13800138000", 60));
+  std::vector<std::string> texts;
+  for (auto& m : store->messages()) texts.push_back(m.texts.at(0));
+  EXPECT_EQ(texts, (std::vector<std::string>{"before", "after"}));
+}
+
 // The gateway worker on a shared queue, its clock fixed: a pass that ends early gives its
 // claims on the short messages it did not try back, so that another process's worker finds
 // them due at once instead of five minutes later.
@@ -340,6 +375,83 @@ Outcome sendThrough(int regionPort, const std::string& user, const std::string& 
 std::string serviceConfig(const std::string& conninfo, const std::string& extra = "") {
   return extra + "MaxConnectionsPerPeer=64\r\n[postgresql]\r\nConnection=" + conninfo +
          "\r\nConnections=4\r\n" + "[web]\r\nEnabled=0\r\n";
+}
+
+// A ticket from the send server at `port` for a user whose password is "pw" + the user.
+std::optional<std::array<uint8_t, 20>> ticketFrom(int port, const std::string& user) {
+  RawClient c(port);
+  if (!c.send(svc::ticketQuery(user))) return std::nullopt;
+  Bytes head = c.recv(44);
+  if (head.size() != 44 || head[11] != 0) return std::nullopt;
+  return svc::openTicketBlob(std::span(head).subspan(16), "pw" + user);
+}
+
+// The status that the send server at `port` answers an upload of `text` with; nullopt when no
+// status reply came within the client's time-out.
+std::optional<int32_t> uploadStatus(int port, const std::array<uint8_t, 20>& ticket,
+                                    const std::string& text) {
+  RawClient c(port);
+  c.send(Packets::uploadOf(ticket, Packets::textPacket({text})));
+  Bytes reply = c.recv(12);
+  if (reply.size() != 12) return std::nullopt;
+  const int32_t s = int32_t(uint32_t(reply[8]) << 24 | uint32_t(reply[9]) << 16 |
+                            uint32_t(reply[10]) << 8 | reply[11]);
+  if (reply != probe::status(4, s)) return std::nullopt;
+  return s;
+}
+
+// A send server whose database is stopped and started again: uploads during the outage are
+// refused with a status (not acknowledged, not left hanging), and once the database is back
+// the same process acknowledges and stores them again; nothing acknowledged is missing.
+TEST_F(ServicePgTest, SendServerRefusesUploadsWhileTheDatabaseIsDownAndServesOnceItIsBack) {
+  e2e::LocalService a(serviceConfig(conninfo()));
+  ASSERT_TRUE(a.start());
+  const std::string user = "13800138000";
+  ASSERT_EQ(a.command({"add-account", user, "pw" + user}), 0) << a.lastOutput();
+  std::vector<std::string> acknowledged;
+  auto first = ticketFrom(a.send, user);
+  ASSERT_TRUE(first);
+  ASSERT_EQ(uploadStatus(a.send, *first, "before"), 0);
+  acknowledged.push_back("before");
+  auto pending = ticketFrom(a.send, user);  // issued before the outage, used during it
+  ASSERT_TRUE(pending);
+
+  cluster_.stop();
+  auto refused = uploadStatus(a.send, *pending, "during");
+  ASSERT_TRUE(refused) << "no status reply during the outage";
+  EXPECT_NE(*refused, 0);
+  EXPECT_FALSE(ticketFrom(a.send, user));
+
+  std::string error;
+  ASSERT_TRUE(cluster_.restart(error)) << error;
+  // One after the other, then several at once so that the other connections of the pool
+  // (broken while idle) serve too.
+  for (int i = 0; i < 3; ++i) {
+    const std::string text = "after " + std::to_string(i);
+    auto t = ticketFrom(a.send, user);
+    ASSERT_TRUE(t) << text;
+    EXPECT_EQ(uploadStatus(a.send, *t, text), 0) << text;
+    acknowledged.push_back(text);
+  }
+  constexpr int kTogether = 8;
+  std::vector<std::optional<int32_t>> statuses(kTogether);
+  std::vector<std::thread> clients;
+  for (int i = 0; i < kTogether; ++i)
+    clients.emplace_back([&, i] {
+      if (auto t = ticketFrom(a.send, user))
+        statuses[size_t(i)] = uploadStatus(a.send, *t, "together " + std::to_string(i));
+    });
+  for (auto& t : clients) t.join();
+  for (int i = 0; i < kTogether; ++i) {
+    EXPECT_EQ(statuses[size_t(i)], 0) << "together " << i;
+    acknowledged.push_back("together " + std::to_string(i));
+  }
+
+  auto store = openStore(1);
+  ASSERT_TRUE(store);
+  std::multiset<std::string> stored;
+  for (auto& m : store->messages()) stored.insert(m.texts.at(0));
+  EXPECT_EQ(stored, std::multiset<std::string>(acknowledged.begin(), acknowledged.end()));
 }
 
 TEST_F(ServicePgTest, TicketIssuedByOneSendServerIsRedeemedOnceAtAnother) {
