@@ -61,6 +61,7 @@ class PgStore final : public Store {
   bool sharesTickets() const override { return true; }
   bool putTicket(const std::string& ticket, const std::string& user, int lifetimeSeconds) override;
   std::optional<std::string> takeTicket(const std::string& ticket) override;
+  std::optional<size_t> liveTickets() override;
 
   // A due short message handed out by dueSms is not handed out again (to this or another
   // process) for this long, unless smsRetry, smsAccepted or releaseSms settles it first.

@@ -138,6 +138,9 @@ class Store {
   virtual std::optional<std::string> takeTicket(const std::string& /*ticket*/) {
     return std::nullopt;
   }
+  // The shared tickets that are good now (neither redeemed nor expired), whichever send server
+  // issued them; nullopt when the database cannot be asked or does not share tickets.
+  virtual std::optional<size_t> liveTickets() { return std::nullopt; }
 
  protected:
   Store() = default;

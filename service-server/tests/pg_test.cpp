@@ -209,12 +209,14 @@ TEST_F(ServicePgTest, StoreFailsWhileTheDatabaseIsDownAndWorksAgainOnceItIsBack)
   EXPECT_EQ(store->storeMessage("13800138000", decodedText(during), during), 0);
   EXPECT_FALSE(store->accountKey("13800138000"));
   EXPECT_FALSE(store->putTicket(std::string(20, 't'), "13800138000", 60));
+  EXPECT_EQ(store->liveTickets(), std::nullopt);
   EXPECT_TRUE(store->dueSms(0, 10).empty());
   ASSERT_TRUE(cluster_.restart(error)) << error;
 
   Bytes after = Packets::textPacket({"after"});
   EXPECT_GT(store->storeMessage("13800138000", decodedText(after), after), 0);
   EXPECT_TRUE(store->putTicket(std::string(20, 't'), "13800138000", 60));
+  EXPECT_EQ(store->liveTickets(), 1u);
   std::vector<std::string> texts;
   for (auto& m : store->messages()) texts.push_back(m.texts.at(0));
   EXPECT_EQ(texts, (std::vector<std::string>{"before", "after"}));
@@ -452,6 +454,38 @@ TEST_F(ServicePgTest, SendServerRefusesUploadsWhileTheDatabaseIsDownAndServesOnc
   std::multiset<std::string> stored;
   for (auto& m : store->messages()) stored.insert(m.texts.at(0));
   EXPECT_EQ(stored, std::multiset<std::string>(acknowledged.begin(), acknowledged.end()));
+}
+
+// With tickets in the database, every send server of it counts the same live tickets: those
+// issued by any of them and neither redeemed nor expired.
+TEST_F(ServicePgTest, LiveTicketsAreTheDatabasesAtEverySendServer) {
+  auto storeA = openStore(2), storeB = openStore(2);
+  ASSERT_TRUE(storeA && storeB);
+  const std::string user = "13800138000";
+  ASSERT_TRUE(storeA->addAccount(user, "pw" + user));
+  const std::string dir = *fs::createTempDirectory();
+  ServiceConfig config;
+  config.regionPort = config.authPort = config.sendPort = 0;
+  config.dataFolder = dir;
+  DeliveryService a(config, *storeA), b(config, *storeB);
+  std::string error;
+  ASSERT_TRUE(a.start(error)) << error;
+  ASSERT_TRUE(b.start(error)) << error;
+  EXPECT_EQ(a.liveTickets(), 0u);
+
+  auto fromA = ticketFrom(a.sendPort(), user), fromB = ticketFrom(b.sendPort(), user);
+  ASSERT_TRUE(fromA && fromB);
+  EXPECT_EQ(a.liveTickets(), 2u);
+  EXPECT_EQ(b.liveTickets(), 2u);
+  // One past its lifetime is not counted.
+  ASSERT_TRUE(storeB->putTicket(std::string(20, 'x'), user, 0));
+  EXPECT_EQ(a.liveTickets(), 2u);
+  EXPECT_EQ(uploadStatus(b.sendPort(), *fromA, "redeemed"), 0);
+  EXPECT_EQ(a.liveTickets(), 1u);
+  EXPECT_EQ(b.liveTickets(), 1u);
+  a.stop();
+  b.stop();
+  fs::removeAll(dir);
 }
 
 TEST_F(ServicePgTest, TicketIssuedByOneSendServerIsRedeemedOnceAtAnother) {
