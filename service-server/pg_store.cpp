@@ -1,5 +1,7 @@
 #include "service-server/pg_store.h"
 
+#include <poll.h>
+
 #include <algorithm>
 #include <cstring>
 #include <ctime>
@@ -69,6 +71,27 @@ class PgStore::Query {
   Query& integer(int64_t v) {
     std::string b(8, '\0');
     for (int i = 7; i >= 0; --i, v = int64_t(uint64_t(v) >> 8)) b[size_t(i)] = char(v & 0xff);
+    values_.push_back(std::move(b));
+    return *this;
+  }
+  // A one-dimensional bigint[] without nulls, in the array's binary form.
+  Query& integers(std::span<const int64_t> list) {
+    std::string b;
+    auto put = [&b](uint64_t v, int bytes) {
+      for (int i = bytes - 1; i >= 0; --i) b += char((v >> (8 * i)) & 0xff);
+    };
+    constexpr uint32_t kInt8Oid = 20;
+    put(list.empty() ? 0 : 1, 4);  // dimensions
+    put(0, 4);                     // no nulls
+    put(kInt8Oid, 4);
+    if (!list.empty()) {
+      put(list.size(), 4);  // the dimension's length and lower bound
+      put(1, 4);
+    }
+    for (int64_t v : list) {
+      put(8, 4);
+      put(uint64_t(v), 8);
+    }
     values_.push_back(std::move(b));
     return *this;
   }
@@ -190,13 +213,18 @@ int PgStore::schemaVersion() {
 }
 
 // Every session commits durably whatever the server's default is: an upload is answered only
-// once its row is on disk.
+// once its row is on disk. A connection attempt gives up after kConnectTimeout unless the
+// connection string says otherwise (its keywords override the ones before it), so that a
+// database server that does not answer at all holds a call up for a bounded time.
 bool PgStore::connect(Connection& c, std::string& error) {
+  static constexpr const char* kConnectTimeout = "10";
   if (c.pg) {
     PQreset(c.pg);
     c.prepared.clear();
   } else {
-    c.pg = PQconnectdb(conninfo_.c_str());
+    const char* keywords[] = {"connect_timeout", "dbname", nullptr};
+    const char* values[] = {kConnectTimeout, conninfo_.c_str(), nullptr};
+    c.pg = PQconnectdbParams(keywords, values, 1);
   }
   if (!c.pg || PQstatus(c.pg) != CONNECTION_OK) {
     error = "cannot connect to PostgreSQL: " + lastError(c.pg);
@@ -217,13 +245,34 @@ PgStore::Connection* PgStore::acquire() {
   Connection* c = idle_.back();
   idle_.pop_back();
   lock.unlock();
-  // A connection that broke (the server restarted) is opened again; the call fails if that
-  // fails too, and the next one tries again.
-  if (PQstatus(c->pg) != CONNECTION_OK) {
-    std::string ignored;
-    connect(*c, ignored);
-  }
+  revive(*c);
   return c;
+}
+
+namespace {
+
+// Whether an idle connection is still up, as far as can be told without a round trip. A server
+// that ends (shutdown, restart, crash) sends its last words and closes the socket, which makes
+// the idle connection readable: reading it then meets the end and marks the connection broken.
+// What else may arrive while idle (notices, parameter changes) is read and set aside.
+bool idleConnectionUp(PGconn* pg) {
+  for (int i = 0; i < 4 && PQstatus(pg) == CONNECTION_OK; ++i) {
+    pollfd p{PQsocket(pg), POLLIN, 0};
+    if (p.fd < 0 || ::poll(&p, 1, 0) != 1) break;
+    if (!PQconsumeInput(pg)) break;
+    PQisBusy(pg);  // parses what arrived
+  }
+  return PQstatus(pg) == CONNECTION_OK;
+}
+
+}  // namespace
+
+// A connection that broke is opened again, once per call; the call fails if that fails too, and
+// the next one tries again.
+bool PgStore::revive(Connection& c) {
+  if (idleConnectionUp(c.pg)) return true;
+  std::string ignored;
+  return connect(c, ignored);
 }
 
 void PgStore::release(Connection* c) {
@@ -426,9 +475,9 @@ std::vector<OutgoingSms> PgStore::smsQuery(const char* sql, const std::vector<in
 // Due short messages are claimed: their next attempt moves kClaimMs ahead, so that the gateway
 // worker of another process passes them over while this one sends them; rows that another
 // worker is claiming at this moment are skipped rather than waited for. The next attempt shown
-// is the one that made them due.
+// is the one that made them due, and claimedUntilMs the one the claim set.
 std::vector<OutgoingSms> PgStore::dueSms(int64_t nowMs, int limit) {
-  return smsQuery(
+  auto due = smsQuery(
       "WITH due AS (SELECT id, next_attempt AS was FROM gateway_queue"
       " WHERE accepted = 0 AND next_attempt <= $1::bigint ORDER BY next_attempt, id"
       " LIMIT $2::bigint FOR UPDATE SKIP LOCKED),"
@@ -438,6 +487,27 @@ std::vector<OutgoingSms> PgStore::dueSms(int64_t nowMs, int limit) {
       " g.report_status, g.report_at)"
       " SELECT * FROM claimed ORDER BY was, id",
       {nowMs, limit, nowMs + kClaimMs});
+  for (auto& m : due) m.claimedUntilMs = nowMs + kClaimMs;
+  return due;
+}
+
+// Only rows still under this claim go back: one whose claim lapsed may be another worker's now.
+bool PgStore::releaseSms(std::span<const OutgoingSms> untried) {
+  std::vector<int64_t> ids, was, claims;
+  for (const auto& m : untried) {
+    if (m.claimedUntilMs == 0) continue;
+    ids.push_back(m.id);
+    was.push_back(m.nextAttemptMs);
+    claims.push_back(m.claimedUntilMs);
+  }
+  if (ids.empty()) return true;
+  Lease c(*this);
+  Query q;
+  q.integers(ids).integers(was).integers(claims);
+  return q.run(*c,
+               "UPDATE gateway_queue g SET next_attempt = u.was"
+               " FROM unnest($1::bigint[], $2::bigint[], $3::bigint[]) AS u(id, was, claim)"
+               " WHERE g.id = u.id AND g.accepted = 0 AND g.next_attempt = u.claim");
 }
 
 std::vector<OutgoingSms> PgStore::smsOf(int64_t messageId) {
@@ -588,6 +658,15 @@ std::optional<std::string> PgStore::takeTicket(const std::string& ticket) {
       q.rows() != 1 || q.integer(0, 1) == 0)
     return std::nullopt;
   return q.text(0, 0);
+}
+
+// Expired rows that the sweep in putTicket has not reached yet are not counted.
+std::optional<size_t> PgStore::liveTickets() {
+  Lease c(*this);
+  Query q;
+  if (!q.run(*c, "SELECT count(*) FROM tickets WHERE expires > clock_timestamp()") || q.rows() != 1)
+    return std::nullopt;
+  return size_t(q.integer(0, 0));
 }
 
 }  // namespace hv::service

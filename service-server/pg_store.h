@@ -9,6 +9,12 @@
 // as with SQLite (Store::storeMessage), each group in one transaction with synchronous_commit on,
 // so an upload is durable before it is answered. The schema is created and upgraded by the
 // first process that opens the database (schema_version, under an advisory lock).
+//
+// A connection broken by a restart or crash of the database server is opened again when it is
+// next taken from the pool (one attempt, bounded by connect_timeout, 10 s unless the connection
+// string names another); a call that cannot get a working connection fails, and the next one
+// tries again. An idle connection whose server went away is recognised before it is used, so
+// after a restart no call fails merely for meeting a connection that broke while it was idle.
 #include <libpq-fe.h>
 
 #include <atomic>
@@ -48,15 +54,17 @@ class PgStore final : public Store {
   std::optional<int64_t> nextSmsAttempt() override;
   bool smsAccepted(int64_t id) override;
   bool smsRetry(int64_t id, int64_t nextAttemptMs, const std::string& error) override;
+  bool releaseSms(std::span<const OutgoingSms> untried) override;
   bool smsReport(int64_t id, const std::string& key, int status, int64_t atSeconds) override;
   std::vector<OutgoingSms> smsOf(int64_t messageId) override;
   std::vector<OutgoingSms> allSms() override;
   bool sharesTickets() const override { return true; }
   bool putTicket(const std::string& ticket, const std::string& user, int lifetimeSeconds) override;
   std::optional<std::string> takeTicket(const std::string& ticket) override;
+  std::optional<size_t> liveTickets() override;
 
   // A due short message handed out by dueSms is not handed out again (to this or another
-  // process) for this long, unless smsRetry or smsAccepted settles it first.
+  // process) for this long, unless smsRetry, smsAccepted or releaseSms settles it first.
   static constexpr int64_t kClaimMs = 5 * 60 * 1000;
 
  protected:
@@ -73,6 +81,8 @@ class PgStore final : public Store {
  private:
   explicit PgStore(std::string conninfo) : conninfo_(std::move(conninfo)) {}
   bool connect(Connection& c, std::string& error);
+  // Opens the connection again when it is known to be broken; false when it stays broken.
+  bool revive(Connection& c);
   bool migrate(std::string& error);
   // A connection of the pool for the caller's exclusive use; back to the pool when it ends.
   class Lease;

@@ -101,7 +101,10 @@ class DeliveryService {
   int activeConnections() const { return active_.load(); }
   // Times accept() failed for want of descriptors or memory (each followed by a back-off).
   uint64_t acceptFailures() const { return acceptFailures_.load(); }
-  size_t liveTickets();  // those kept in memory
+  // The tickets good now (issued, neither redeemed nor expired) at this send server: those in
+  // memory, or with a store that shares tickets, those in the database, issued by any of its
+  // send servers. nullopt when the database cannot be asked.
+  std::optional<size_t> liveTickets();
 
  private:
   enum Role { Region = 0, Auth = 1, Send = 2 };

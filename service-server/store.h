@@ -50,6 +50,9 @@ struct OutgoingSms {
   std::string lastError;
   int reportStatus = 0;  // the delivery reports received, their types OR-ed (0: none yet)
   int64_t reportAt = 0;
+  // Set by a back-end whose dueSms claims what it hands out: the next attempt the claim moved
+  // the short message to (0: not claimed).
+  int64_t claimedUntilMs = 0;
 };
 
 class Store {
@@ -112,6 +115,11 @@ class Store {
     return ok;
   }
   virtual bool smsRetry(int64_t id, int64_t nextAttemptMs, const std::string& error) = 0;
+  // Short messages that dueSms handed out and that were not tried after all (the pass ended
+  // early): their claims are given up, so that they are due again at the next attempt they had,
+  // here or at another process, instead of when the claim lapses. A claim that lapsed and was
+  // taken by another since is left alone. Nothing to do for a back-end that does not claim.
+  virtual bool releaseSms(std::span<const OutgoingSms> /*untried*/) { return true; }
   // A delivery report; false when the id and key do not name a queued short message.
   virtual bool smsReport(int64_t id, const std::string& key, int status, int64_t atSeconds) = 0;
   virtual std::vector<OutgoingSms> smsOf(int64_t messageId) = 0;
@@ -130,6 +138,9 @@ class Store {
   virtual std::optional<std::string> takeTicket(const std::string& /*ticket*/) {
     return std::nullopt;
   }
+  // The shared tickets that are good now (neither redeemed nor expired), whichever send server
+  // issued them; nullopt when the database cannot be asked or does not share tickets.
+  virtual std::optional<size_t> liveTickets() { return std::nullopt; }
 
  protected:
   Store() = default;

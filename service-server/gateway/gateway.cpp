@@ -159,12 +159,16 @@ void SmsGateway::start() {
   thread_ = std::thread([this] { run(); });
 }
 
-void SmsGateway::stop() {
+void SmsGateway::requestStop() {
   {
     std::lock_guard lock(mutex_);
     stopping_ = true;
   }
   wake_.notify_all();
+}
+
+void SmsGateway::stop() {
+  requestStop();
   if (thread_.joinable()) thread_.join();
 }
 
@@ -262,6 +266,8 @@ void SmsGateway::run() {
     // this pass: they wait for the failed one's retry.
     std::optional<int64_t> pauseUntil;
     std::atomic<bool> stopped{false}, paused{false};
+    // Which of `due` were sent or put back for a retry (each entry written by its lane only).
+    std::vector<char> tried(due.size(), 0);
     auto runLane = [&](const std::vector<const OutgoingSms*>& lane) {
       auto url = parseUrl(config_.sendSmsUrl);
       httplib::Client client(url ? url->host : std::string("0.0.0.0"), url ? url->port : 80);
@@ -276,6 +282,7 @@ void SmsGateway::run() {
           if (stopping_) stopped = true;
         }
         if (stopped || paused) return;
+        tried[size_t(sms - due.data())] = 1;
         std::string error;
         if (sendOne(client, *sms, error)) {
           std::lock_guard lock(resultMutex);
@@ -303,6 +310,13 @@ void SmsGateway::run() {
     if (!lanes.empty()) runLane(lanes[0]);
     for (auto& t : helpers) t.join();
     store_.smsAcceptedAll(accepted);
+    // A pass that ended early (stopping, or the gateway went away) gives back what it did not
+    // try: a back-end that claimed them for this worker makes them due again as they were (the
+    // next pass here or another process's worker takes them) rather than when the claim lapses.
+    std::vector<OutgoingSms> untried;
+    for (size_t i = 0; i < due.size(); ++i)
+      if (!tried[i]) untried.push_back(due[i]);
+    if (!untried.empty()) store_.releaseSms(untried);
     if (stopped) return;
     if (!pauseUntil && due.size() == 64) continue;
     std::unique_lock lock(mutex_);

@@ -60,6 +60,9 @@ class SmsGateway {
   SmsGateway& operator=(const SmsGateway&) = delete;
 
   void start();
+  // Asks the worker to end: each lane finishes the short message it is sending, and what the
+  // pass has not tried yet goes back to the queue as it was. Does not wait (stop() does).
+  void requestStop();
   void stop();
   // New short messages were queued: look at the queue now.
   void wake();

@@ -4,7 +4,8 @@
 // end. PostgreSQL refuses to run as root, so under root the folder is given to the `nobody` user
 // and the programs run as that user through setpriv (util-linux), which changes no system file.
 // The server programs come from Debian's postgresql package (scripts/deps.sh); without them
-// start() fails and says so.
+// start() fails and says so. stop() and restart() play a database server that goes away and
+// comes back on the same data and address.
 #include <libpq-fe.h>
 #include <pwd.h>
 #include <unistd.h>
@@ -65,20 +66,16 @@ class PgCluster {
       return false;
     }
     while (!dir_.empty() && dir_.back() == '/') dir_.pop_back();
-    std::vector<std::string> as;
     if (::geteuid() == 0) {
       const passwd* nobody = ::getpwnam("nobody");
       if (!nobody || ::chown(dir_.c_str(), nobody->pw_uid, nobody->pw_gid) != 0) {
         error = "cannot give the cluster's folder to the nobody user";
         return false;
       }
-      as = {"setpriv", "--reuid=" + std::to_string(nobody->pw_uid),
-            "--regid=" + std::to_string(nobody->pw_gid), "--clear-groups", "--"};
+      as_ = {"setpriv", "--reuid=" + std::to_string(nobody->pw_uid),
+             "--regid=" + std::to_string(nobody->pw_gid), "--clear-groups", "--"};
     }
-    auto command = [&](std::vector<std::string> argv) {
-      argv.insert(argv.begin(), as.begin(), as.end());
-      return argv;
-    };
+    bin_ = bin;
     Process::Options o;
     o.outputFile = dir_ + "/initdb.log";
     auto init = Process::start(command({bin + "/initdb", "-D", dir_ + "/data", "-U", "handvane",
@@ -89,26 +86,16 @@ class PgCluster {
       return false;
     }
     port_ = peer::freePort();
-    o.outputFile = dir_ + "/postgres.log";
-    server_ = Process::start(
-        command({bin + "/postgres", "-D", dir_ + "/data", "-k", dir_, "-h", "127.0.0.1", "-p",
-                 std::to_string(port_), "-c", "max_connections=200", "-c", "shared_buffers=32MB"}),
-        o);
-    if (!server_) {
-      error = "cannot start postgres";
+    return serve(error);
+  }
+
+  // The server again, on the same folder and port, after stop(); false with the reason.
+  bool restart(std::string& error) {
+    if (server_ || bin_.empty()) {
+      error = server_ ? "postgres is running" : "the cluster was never started";
       return false;
     }
-    bool up = peer::waitUntil(
-        [&] {
-          return PQping(conninfo().c_str()) == PQPING_OK ||
-                 server_->wait(std::chrono::milliseconds(0)).has_value();
-        },
-        60000);
-    if (!up || PQping(conninfo().c_str()) != PQPING_OK) {
-      error = "postgres did not come up: " + fs::readFile(dir_ + "/postgres.log").value_or("");
-      return false;
-    }
-    return true;
+    return serve(error);
   }
 
   std::string conninfo(const std::string& database = "postgres") const {
@@ -147,8 +134,42 @@ class PgCluster {
   int port() const { return port_; }
 
  private:
-  std::string dir_;
+  std::vector<std::string> command(std::vector<std::string> argv) const {
+    argv.insert(argv.begin(), as_.begin(), as_.end());
+    return argv;
+  }
+
+  // postgres on the cluster's folder and port, until it answers (or ends).
+  bool serve(std::string& error) {
+    // A log of each run's own.
+    const std::string log = dir_ + "/postgres-" + std::to_string(++runs_) + ".log";
+    Process::Options o;
+    o.outputFile = log;
+    server_ = Process::start(
+        command({bin_ + "/postgres", "-D", dir_ + "/data", "-k", dir_, "-h", "127.0.0.1", "-p",
+                 std::to_string(port_), "-c", "max_connections=200", "-c", "shared_buffers=32MB"}),
+        o);
+    if (!server_) {
+      error = "cannot start postgres";
+      return false;
+    }
+    bool up = peer::waitUntil(
+        [&] {
+          return PQping(conninfo().c_str()) == PQPING_OK ||
+                 server_->wait(std::chrono::milliseconds(0)).has_value();
+        },
+        60000);
+    if (!up || PQping(conninfo().c_str()) != PQPING_OK) {
+      error = "postgres did not come up: " + fs::readFile(log).value_or("");
+      return false;
+    }
+    return true;
+  }
+
+  std::string dir_, bin_;
+  std::vector<std::string> as_;  // the prefix that runs a program as nobody (under root)
   int port_ = 0;
+  int runs_ = 0;
   std::optional<Process> server_;
 };
 
