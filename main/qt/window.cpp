@@ -154,8 +154,9 @@ void MainWindow::buildPanel() {
   place(kWelcome, welcome, {80, 214, 300, 24});
 }
 
-const QIcon& MainWindow::plainIcon() {
-  // Drawn when first shown: with a skin that brings its own icon it is not needed at all.
+const QIcon& MainWindow::shownIcon() {
+  if (!shown_.icon.isNull()) return shown_.icon;
+  // The plain icon is drawn when first needed: with a skin that brings its own, never.
   if (plainIcon_.isNull()) plainIcon_ = programIcon();
   return plainIcon_;
 }
@@ -167,10 +168,9 @@ QWidget* MainWindow::panelControl(int id) const {
 void MainWindow::start() {
   setWindowTitle(ui::qt::toQ(launcher_->title()));
   binding_->start();
-  if (!launcher_->skinApplied() || shown_.icon.isNull()) setWindowIcon(plainIcon());
-  const QIcon icon = launcher_->skinApplied() ? shown_.icon : plainIcon();
+  if (shown_.icon.isNull()) setWindowIcon(shownIcon());  // a skin's icon is set with the skin
   trayWasAvailable_ = CTrayIcon::IsAvailable();
-  tray_.Create(receiver_, kTrayMessage, "Lumoi", icon, kTrayIconId);
+  tray_.Create(receiver_, kTrayMessage, "Lumoi", shownIcon(), kTrayIconId);
   trayWatch_ = new QTimer(this);
   connect(trayWatch_, &QTimer::timeout, this, [this] { checkNotificationArea(); });
   trayWatch_->start(kTrayCheckMs);
@@ -257,7 +257,7 @@ void MainWindow::applySkin(const SkinFile& skin) {
 }
 
 void MainWindow::setTrayIcon() {
-  tray_.SetIcon(shown_.icon.isNull() ? plainIcon() : shown_.icon);
+  tray_.SetIcon(shownIcon());
 }
 
 void MainWindow::paintEvent(QPaintEvent* event) {
@@ -269,7 +269,7 @@ void MainWindow::paintEvent(QPaintEvent* event) {
   }
   p.end();
   QDialog::paintEvent(event);
-  const bool first = !std::exchange(firstPaintReported_, true);
+  const bool first = !std::exchange(firstPaintSeen_, true);
   // The controls are drawn after this, in the same frame: the report is queued first, so that it
   // comes as soon as the frame is done and before the work queued below.
   if (first) QTimer::singleShot(0, this, [] { reportFirstPaint(); });
@@ -398,8 +398,7 @@ void MainWindow::checkNotificationArea() {
   if (available && !trayWasAvailable_) {
     // A notification area appeared (or was restarted): the icon goes (back) into it.
     if (!tray_.trayIcon()) {
-      tray_.Create(receiver_, kTrayMessage, "Lumoi",
-                   shown_.icon.isNull() ? plainIcon() : shown_.icon, kTrayIconId);
+      tray_.Create(receiver_, kTrayMessage, "Lumoi", shownIcon(), kTrayIconId);
     } else {
       tray_.MoveToRight();
     }

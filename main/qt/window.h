@@ -101,7 +101,8 @@ class MainWindow : public QDialog, public LauncherWindow {
   void onMessage(const WindowMessage& m);
   void clearButtons();
   bool trayShowing() const;
-  const QIcon& plainIcon();
+  // The shown skin's icon, or the plain one when it brings none (or none is shown).
+  const QIcon& shownIcon();
 
   std::unique_ptr<Launcher> launcher_;
   std::function<bool(const WindowMessage&)> messageFilter_;
@@ -117,7 +118,7 @@ class MainWindow : public QDialog, public LauncherWindow {
   QTimer* trayWatch_ = nullptr;
   QPoint dragOffset_;
   bool dragging_ = false;
-  bool firstPaintReported_ = false;
+  bool firstPaintSeen_ = false;
   bool modulesQueued_ = false;
   std::function<void()> afterFirstPaint_;
 };

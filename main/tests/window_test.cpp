@@ -12,6 +12,8 @@
 #include <QPainter>
 #include <set>
 
+#include "main/qt/linked.h"
+#include "main/qt/resources.h"
 #include "main/tests/qt_fixture.h"
 #include "ui/UI/widgets.h"
 #include "ui/qt/binding.h"
@@ -187,7 +189,32 @@ TEST_F(WindowTest, MissingSkinKeepsThePlainWindowWithThePanel) {
   EXPECT_FALSE(window_->launcher().skinApplied());
   EXPECT_TRUE(window_->skinButtons().empty());
   EXPECT_TRUE(window_->panelControl(kLoginButton)->isVisible());
+  // Without a skin's icon the window has the plain one.
+  EXPECT_EQ(window_->windowIcon().pixmap(32, 32).toImage(), programIcon().pixmap(32, 32).toImage());
   EXPECT_GT(saveAndCheckText(window_.get(), QStringLiteral("launcher-plain")), 5);
+}
+
+TEST_F(WindowTest, TheSkinsIconIsTheWindowsAndThePlainOneIsNotUsed) {
+  MainWindow& w = open("blue.skin");
+  const QImage shown = w.windowIcon().pixmap(32, 32).toImage();
+  EXPECT_FALSE(shown.isNull());
+  EXPECT_NE(shown, programIcon().pixmap(32, 32).toImage());
+}
+
+TEST_F(WindowTest, FriendsListWhoseLibraryCannotBeLoadedSaysWhy) {
+  // The friends dialog's library is loaded on first use from the program's folder, which for
+  // this test program holds none.
+  const auto friends = friendsDialogEntry();
+  if (!friends) GTEST_SKIP() << "built without the friends dialog";
+  EXPECT_EQ(friends("13800138000"), -1);
+  ASSERT_EQ(backend_->boxes().size(), 1u);
+  EXPECT_EQ(backend_->boxes()[0].caption, "Handvane");
+  EXPECT_EQ(backend_->boxes()[0].icon, ui::Icon::Stop);
+  EXPECT_NE(backend_->boxTexts()[0].find("libBuddyedit.so"), std::string::npos)
+      << backend_->boxTexts()[0];
+  // Not remembered as loaded: asking again tries again and says so again.
+  EXPECT_EQ(friends("13800138000"), -1);
+  EXPECT_EQ(backend_->boxes().size(), 2u);
 }
 
 TEST_F(WindowTest, BrokenBackgroundIsReportedAndKeepsAReachableSize) {
